@@ -1,0 +1,213 @@
+// The forms layer on a small window of its own: twips, control arrays, options, the timer and
+// what happens to a runtime error.
+#include "forms.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QMessageBox>
+#include <QTest>
+
+#include <array>
+
+using namespace forms;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const DesignWindow kWindow = {u"test", 3000, 3000, 0x00FFC0C0, "Times New Roman", 12, ""};
+
+// clang-format off
+const std::array<DesignControl, 7> kControls = {{
+    {"Frame",  -1, Kind::Frame,         nullptr, 100, 100, 1500, 1000, u"frame", 0x00FFC0C0, 0, Plain, 0, 3, 0},
+    {"Choice",  0, Kind::OptionButton,  "Frame", 100, 300, 1000, 300,  u"a",     0x00FF8080, 0, Plain, 1, 1, 0},
+    {"Choice",  1, Kind::OptionButton,  "Frame", 100, 600, 1000, 300,  u"b",     0x00FF8080, 0, Plain, 2, 0, 0},
+    {"Tile",    0, Kind::Label,         nullptr, 100, 2000, 405, 405,  u"А",     0x0000FFFF, 14.25, Hidden | Centred, 3, 5, 0},
+    {"Go",      0, Kind::CommandButton, nullptr, 1700, 100, 900, 375,  u"go",    0x0080FF80, 0, Graphical, 4, 2, 0},
+    {"Box",    -1, Kind::TextBox,       nullptr, 1700, 600, 900, 405,  u"",      SystemColour, 0, Plain, 5, 4, 0},
+    {"Clock",  -1, Kind::Timer,         nullptr, 0, 0, 0, 0,           nullptr,  SystemColour, 0, Plain, -1, -1, 100},
+}};
+// clang-format on
+
+struct TestForm : Form {
+    TestForm()
+        : Form(kWindow, kControls), Choice(array<OptionButton>("Choice")),
+          Tile(array<Label>("Tile")), Go(array<CommandButton>("Go")), Box(single<TextBox>("Box")),
+          Clock(timer("Clock")) {
+        Choice.onClick = [this](Integer i) { choiceClicks.push_back(i.value()); };
+        Tile.onClick = [this](Integer i) { tileClicks.push_back(i.value()); };
+    }
+    ControlArray<OptionButton>& Choice;
+    ControlArray<Label>& Tile;
+    ControlArray<CommandButton>& Go;
+    TextBox& Box;
+    Timer& Clock;
+    std::vector<int> choiceClicks, tileClicks;
+};
+
+int errorOf(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const RuntimeError& e) {
+        return e.number();
+    }
+    return 0;
+}
+
+// Closes the next modal message box once it has shown for `after` ms, handing back its text.
+void dismissNextBox(QString* text, int after = 0) {
+    QTimer::singleShot(after, [text, after] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            *text = box->text();
+            box->buttons().first()->click();
+        } else {
+            dismissNextBox(text, after); // not up yet
+        }
+    });
+}
+
+} // namespace
+
+class FormsTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void geometryReadsBackExactlyAndEqualTwipsCoverEqualPixels() {
+        TestForm form;
+        Label& tile = form.Tile(0);
+        for (float v : {0.1f, 1.0f / 3.0f, -520.0f, 2320.0f, 7.5f}) {
+            tile.setLeft(v);
+            tile.setTop(v);
+            QCOMPARE(tile.Left(), v);
+            QCOMPARE(tile.Top(), v);
+        }
+        // Edges are rounded, not sizes: a box and a cover of the same twips share every pixel,
+        // and a cover slid by 10 twips at a time never leaves a gap on the far side.
+        const QRect box = PixelRect(480, 1320, 1000, 1000);
+        QCOMPARE(box, QRect(32, 88, 67, 67));
+        for (int n = 0; n <= 100; ++n) {
+            const QRect cover = PixelRect(480 + 10 * n, 1320 + 10 * n, 1000, 1000);
+            QCOMPARE(cover.right(), std::max(box.right(), cover.right()));
+            QCOMPARE(cover.bottom(), std::max(box.bottom(), cover.bottom()));
+            QCOMPARE(cover.left() - box.left(), PixelOf(480 + 10 * n) - 32);
+        }
+        QCOMPARE(PixelRect(-520, 320, 1000, 1000).left(), -35);
+    }
+
+    void loadCopiesTheDesignOfMemberZeroAndReachesTheHandler() {
+        TestForm form;
+        QCOMPARE(form.Tile.Count(), 1);
+        form.Tile.Load(7);
+        Label& tile = form.Tile(7);
+        QVERIFY(!tile.Visible());
+        QCOMPARE(tile.Caption(), u"А"_s);
+        QCOMPARE(tile.Width(), 405.0f);
+        QCOMPARE(tile.Left(), 100.0f);
+        QCOMPARE(tile.widget()->font().pixelSize(), 19); // 14.25 points
+        QCOMPARE(tile.widget()->palette().color(QPalette::Window), QColor(255, 255, 0));
+
+        QCOMPARE(errorOf([&] { form.Tile.Load(7); }), int(AlreadyLoaded));
+        QCOMPARE(errorOf([&] { form.Tile(8); }), int(NoSuchArrayElement));
+        QCOMPARE(errorOf([&] { form.Tile(-1); }), int(NoSuchArrayElement));
+
+        form.window()->show();
+        QTest::mouseClick(tile.widget(), Qt::LeftButton); // hidden: nothing
+        tile.setVisible(true);
+        tile.setEnabled(false);
+        QTest::mouseClick(tile.widget(), Qt::LeftButton); // disabled: nothing
+        QVERIFY(form.tileClicks.empty());
+        tile.setEnabled(true);
+        QTest::mouseClick(tile.widget(), Qt::LeftButton);
+        QCOMPARE(form.tileClicks, std::vector<int>{7});
+    }
+
+    void optionValueClearsTheOthersAndClicksOnlyWhenItChanges() {
+        TestForm form;
+        QVERIFY(!form.Choice(0).Value() && !form.Choice(1).Value());
+        form.Choice(1).setValue(true);
+        QCOMPARE(form.choiceClicks, std::vector<int>{1});
+        form.Choice(1).setValue(true); // already selected: no second Click
+        QCOMPARE(form.choiceClicks, std::vector<int>{1});
+        form.Choice(0).setValue(true);
+        QVERIFY(form.Choice(0).Value() && !form.Choice(1).Value());
+        QCOMPARE(form.choiceClicks, (std::vector<int>{1, 0}));
+
+        form.window()->show();
+        QTest::mouseClick(form.Choice(1).widget(), Qt::LeftButton);
+        QVERIFY(form.Choice(1).Value() && !form.Choice(0).Value());
+        QCOMPARE(form.choiceClicks, (std::vector<int>{1, 0, 1}));
+    }
+
+    void enablingARunningTimerKeepsItsPhase() {
+        TestForm form;
+        QList<qint64> ticks;
+        QElapsedTimer clock;
+        form.Clock.setInterval(200);
+        form.Clock.onTimer = [&] { ticks.append(clock.elapsed()); };
+        clock.start();
+        form.Clock.setEnabled(true);
+        QTest::qWait(120);
+        form.Clock.setEnabled(true); // must not restart the period
+        QTRY_COMPARE_WITH_TIMEOUT(ticks.size(), 1, 1000);
+        QVERIFY2(ticks[0] < 190 + 60, qPrintable(QString::number(ticks[0])));
+        form.Clock.setEnabled(false);
+        QTest::qWait(250);
+        QCOMPARE(ticks.size(), 1);
+
+        // Driven by hand, ticks come only when fired, and only while enabled.
+        form.Clock.DriveByHand();
+        form.Clock.Fire();
+        QCOMPARE(ticks.size(), 1);
+        form.Clock.setEnabled(true);
+        QTest::qWait(250);
+        QCOMPARE(ticks.size(), 1);
+        form.Clock.Fire();
+        QCOMPARE(ticks.size(), 2);
+    }
+
+    void aRuntimeErrorIsReportedAndTicksWaitForTheBox() {
+        TestForm form;
+        form.window()->show();
+        int ticks = 0;
+        bool tickInsideBox = false;
+        form.Clock.setInterval(20);
+        form.Clock.onTimer = [&] {
+            ++ticks;
+            tickInsideBox = tickInsideBox || QApplication::activeModalWidget() != nullptr;
+        };
+        form.Go.onClick = [&](Integer) {
+            form.Clock.setEnabled(true);
+            Val(u"1e999"_s); // overflow
+            form.Box.setText(u"not reached"_s);
+        };
+
+        QString shown;
+        dismissNextBox(&shown, 300);
+        QTest::mouseClick(form.Go(0).widget(), Qt::LeftButton);
+        QVERIFY2(shown.contains(u"6"_s) && shown.contains(u"Препълване"_s), qPrintable(shown));
+        QVERIFY(!tickInsideBox);
+        QCOMPARE(ticks, 1); // the tick that waited ran once the box had closed
+        QCOMPARE(form.Box.Text(), QString());
+
+        // The program goes on: the next event is handled as usual.
+        QTRY_VERIFY(ticks >= 3);
+        form.Clock.setEnabled(false);
+        form.Go.onClick = [&](Integer) { form.Box.setText(u"handled"_s); };
+        QTest::mouseClick(form.Go(0).widget(), Qt::LeftButton);
+        QCOMPARE(form.Box.Text(), u"handled"_s);
+    }
+
+    void aTypedTextIsWhatTheBoxHolds() {
+        TestForm form;
+        form.window()->show();
+        form.Box.widget()->setFocus();
+        QTest::keyClicks(form.Box.widget(), u"7x"_s);
+        QCOMPARE(form.Box.Text(), u"7x"_s);
+        form.Box.setText(u"a\r\nb"_s);
+        QCOMPARE(form.Box.Text(), u"a\r\nb"_s);
+    }
+};
+
+QTEST_MAIN(FormsTest)
+#include "forms_test.moc"

@@ -1,0 +1,170 @@
+// The window as it first shows: the board, the hidden letter, the gates, the draw and the picture.
+#include "migliar.h"
+
+#include <QApplication>
+#include <QImage>
+#include <QTest>
+
+using namespace forms;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString kLetters = u"АБВГДЕЖЗИЙКЛМНОПРСТУФХЦЧШЩЪЫЬЭ"_s;
+
+// A started window whose draws are forced and whose timer only ticks when told.
+struct Started {
+    explicit Started(std::optional<float> draw = std::nullopt) {
+        if (draw)
+            SetRandomSource([r = *draw] { return r; });
+        w.Timer1.DriveByHand();
+        w.Start();
+        SetRandomSource({});
+    }
+    Migliar w;
+};
+
+QRect pixels(const Control& c) {
+    return PixelRect(c.Left(), c.Top(), c.Width(), c.Height());
+}
+
+// How many pixels of a region are exactly one colour.
+int countColour(const QImage& image, const QRect& region, QColor colour) {
+    int n = 0;
+    for (int y = region.top(); y <= region.bottom(); ++y)
+        for (int x = region.left(); x <= region.right(); ++x)
+            n += image.pixelColor(x, y) == colour ? 1 : 0;
+    return n;
+}
+
+} // namespace
+
+class StartupTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void theBoardHasThirtyLettersInTwoRows() {
+        Started s;
+        Migliar& w = s.w;
+        QCOMPARE(w.Label2.Count(), 31);
+        QVERIFY(!w.Label2(0).Visible());
+        for (int k = 1; k <= 30; ++k) {
+            const Label& label = w.Label2(k);
+            const int row = (k - 1) / 15, column = (k - 1) % 15 + 1;
+            QCOMPARE(label.Caption(), kLetters.mid(k - 1, 1));
+            QCOMPARE(label.Left(), 120.0f + 455.0f * column);
+            QCOMPARE(label.Top(), row == 0 ? 3455.0f : 3910.0f);
+            QCOMPARE(label.Width(), 405.0f);
+            QCOMPARE(label.Height(), 405.0f);
+            QVERIFY(label.Visible() && label.widget()->isVisible());
+        }
+        QCOMPARE(w.Label2(30).Left() + w.Label2(30).Width(), 7350.0f);
+    }
+
+    void theGameStartsReadyInRandomMode() {
+        Started s;
+        Migliar& w = s.w;
+        QCOMPARE(w.RevealMode, Integer(4));
+        for (int n = 0; n <= 4; ++n) {
+            QCOMPARE(w.Option1(n).Value(), n == 4);
+            QVERIFY(w.Option1(n).Enabled());
+        }
+        QVERIFY(!w.StepCount.IsEmpty());
+        QCOMPARE(u""_s & w.StepCount, u"0"_s);
+        QVERIFY(!w.Timer1.Enabled());
+        QVERIFY(w.Command1(0).Enabled() && w.Command1(1).Enabled());
+        QVERIFY(kLetters.contains(w.Text2.Text()) && w.Text2.Text().size() == 1);
+        // The cover lies exactly on the letter box.
+        QCOMPARE(w.Picture1.Left(), w.Text2.Left());
+        QCOMPARE(w.Picture1.Top(), w.Text2.Top());
+        QCOMPARE(w.Picture1.Width(), w.Text2.Width());
+        QCOMPARE(w.Picture1.Height(), w.Text2.Height());
+        // The task text, the hidden quotation and the empty tallies.
+        const QString task = w.Text1(0).Text();
+        QVERIFY(task.startsWith(u"В ред житейски ситуации"_s));
+        QCOMPARE(task.count(u"\r\n"_s), 11);
+        QVERIFY(task.endsWith(u"\r\n"_s));
+        QVERIFY(std::abs(task.size() - 1050) < 60);
+        QVERIFY(!w.Text1(1).Visible());
+        QCOMPARE(w.Text3(0).Text(), QString());
+        QCOMPARE(w.Text3(1).Text(), QString());
+        // The focus starts in the message box.
+        QCOMPARE(w.window()->focusWidget(), w.Text1(0).widget());
+    }
+
+    void theDrawPicksTheLetter_data() {
+        QTest::addColumn<float>("r");
+        QTest::addColumn<QString>("letter");
+        QTest::newRow("0") << 0.0f << u"А"_s;
+        QTest::newRow("below 0.005") << 0.0049f << u"А"_s;
+        QTest::newRow("0.0051") << 0.0051f << u"Б"_s;
+        QTest::newRow("0.125 goes down to 12") << 0.125f << u"М"_s;
+        QTest::newRow("0.375 goes up to 38") << 0.375f << u"И"_s;
+        QTest::newRow("0.29") << 0.29f << u"Э"_s;
+        QTest::newRow("0.30") << 0.3f << u"А"_s;
+        QTest::newRow("0.995") << 0.995f << u"К"_s;
+        QTest::newRow("largest below 1") << 0.99999994f << u"К"_s;
+    }
+    void theDrawPicksTheLetter() {
+        QFETCH(float, r);
+        QFETCH(QString, letter);
+        Started s(r);
+        QCOMPARE(s.w.Text2.Text(), letter);
+    }
+
+    void theBoardFollowsTheTemplate() {
+        Migliar w;
+        w.Timer1.DriveByHand();
+        w.Label2(0).setWidth(500);
+        w.Label2(0).setHeight(300);
+        w.Label2(0).setLeft(100);
+        w.Form_Load();
+        QCOMPARE(w.Label2(1).Left(), 100.0f + 550.0f);
+        QCOMPARE(w.Label2(15).Left(), 100.0f + 15 * 550.0f);
+        QCOMPARE(w.Label2(16).Left(), 100.0f + 550.0f);
+        QCOMPARE(w.Label2(1).Top(), 3000.0f + 350.0f);
+        QCOMPARE(w.Label2(30).Top(), 3000.0f + 700.0f);
+        QCOMPARE(w.Label2(1).Width(), 405.0f); // a loaded label keeps the design size
+    }
+
+    void thePictureShowsTheColoursAndHidesTheLetter() {
+        Started s(0.0f); // "А"
+        Migliar& w = s.w;
+        QCOMPARE(w.window()->size(), QSize(499, 424));
+        QCOMPARE(w.window()->minimumSize(), w.window()->maximumSize());
+        QVERIFY(w.window()->windowTitle().endsWith(u" ИТ - показване части на буква"_s));
+        QVERIFY(!(w.window()->windowFlags() & Qt::WindowMinMaxButtonsHint));
+
+        const QImage shown = w.window()->grab().toImage();
+        const QColor cover(192, 192, 255);
+        const QRect letterBox = pixels(w.Text2);
+        QCOMPARE(countColour(shown, letterBox, cover), letterBox.width() * letterBox.height());
+
+        auto mostly = [&](const Control& c, QColor colour) {
+            const QRect r = pixels(c).adjusted(2, 2, -2, -2);
+            const int n = countColour(shown, r, colour);
+            return n > r.width() * r.height() / 2;
+        };
+        QVERIFY(mostly(w.Label1(0), QColor(255, 192, 128)));
+        QVERIFY(mostly(w.Label1(1), QColor(255, 192, 128)));
+        QVERIFY(mostly(w.Label1(2), QColor(255, 192, 128)));
+        QVERIFY(mostly(w.Command1(0), QColor(128, 255, 128)));
+        QVERIFY(mostly(w.Command1(1), QColor(255, 0, 0)));
+        for (int k = 1; k <= 30; ++k)
+            QVERIFY(mostly(w.Label2(k), QColor(255, 255, 0)));
+        QCOMPARE(countColour(shown, pixels(w.Label2(0)), cover),
+                 pixels(w.Label2(0)).width() * pixels(w.Label2(0)).height());
+        const QRect frame = pixels(w.Frame1);
+        const QRect firstOption = pixels(w.Option1(0)).translated(frame.topLeft());
+        QVERIFY(countColour(shown, firstOption, QColor(128, 128, 255)) >
+                firstOption.width() * firstOption.height() / 3);
+
+        // With the cover moved away the same region shows the letter: the check can fail.
+        w.Picture1.setLeft(3000);
+        const QImage uncovered = w.window()->grab().toImage();
+        QVERIFY(countColour(uncovered, letterBox, QColor(0, 0, 0)) > 50);
+    }
+};
+
+QTEST_MAIN(StartupTest)
+#include "startup_test.moc"

@@ -1,0 +1,21 @@
+#include "migliar.h"
+#include "startup.h"
+
+#include <QApplication>
+
+#include <cstdio>
+
+int main(int argc, char* argv[]) {
+    if (const QString why = forms::MissingDisplay(); !why.isEmpty()) {
+        std::fprintf(stderr, "migliar: %s\n", why.toUtf8().constData());
+        return 1;
+    }
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("migliar"));
+    QApplication::setApplicationVersion(QStringLiteral("1.00"));
+    forms::FixLook(app);
+
+    Migliar form;
+    form.Start();
+    return QApplication::exec();
+}

@@ -1,0 +1,71 @@
+#include "startup.h"
+
+#include <QApplication>
+#include <QStyle>
+#include <QStyleFactory>
+
+#include <cstdlib>
+
+#if defined(__linux__)
+#include <dlfcn.h>
+#endif
+
+namespace forms {
+
+namespace {
+
+QString environment(const char* name) {
+    return QString::fromLocal8Bit(qgetenv(name));
+}
+
+#if defined(__linux__)
+// Asks the X server itself, through the same libxcb that Qt would load, so that an unreachable
+// display gives our message rather than Qt's abort.
+bool xServerAnswers(const QByteArray& display) {
+    void* xcb = dlopen("libxcb.so.1", RTLD_NOW | RTLD_LOCAL);
+    if (!xcb)
+        return true; // let Qt find out and say
+    using Connect = void* (*)(const char*, int*);
+    using HasError = int (*)(void*);
+    using Disconnect = void (*)(void*);
+    auto connect = reinterpret_cast<Connect>(dlsym(xcb, "xcb_connect"));
+    auto hasError = reinterpret_cast<HasError>(dlsym(xcb, "xcb_connection_has_error"));
+    auto disconnect = reinterpret_cast<Disconnect>(dlsym(xcb, "xcb_disconnect"));
+    bool answers = true;
+    if (connect && hasError && disconnect) {
+        void* connection = connect(display.constData(), nullptr);
+        answers = hasError(connection) == 0;
+        disconnect(connection);
+    }
+    dlclose(xcb);
+    return answers;
+}
+#endif
+
+} // namespace
+
+QString MissingDisplay() {
+    const QString platform = environment("QT_QPA_PLATFORM");
+    if (!platform.isEmpty() && !platform.startsWith(u"xcb"))
+        return {}; // offscreen, wayland and the like: Qt's own business
+    const QByteArray display = qgetenv("DISPLAY");
+    if (display.isEmpty()) {
+        if (platform.isEmpty() && !environment("WAYLAND_DISPLAY").isEmpty())
+            return {};
+        return QStringLiteral("няма графичен дисплей (DISPLAY не е зададен); играта се пуска "
+                              "от работния плот");
+    }
+#if defined(__linux__)
+    if (!xServerAnswers(display))
+        return QStringLiteral("няма връзка с графичния дисплей %1")
+            .arg(QString::fromLocal8Bit(display));
+#endif
+    return {};
+}
+
+void FixLook(QApplication& app) {
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    app.setPalette(QApplication::style()->standardPalette());
+}
+
+} // namespace forms

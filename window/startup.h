@@ -1,0 +1,17 @@
+// What start-up needs before and around the window: a display to show it on, and a look that
+// does not depend on the desktop's theme.
+#pragma once
+
+#include <QString>
+
+class QApplication;
+
+namespace forms {
+
+// Empty when a window can be shown; otherwise why not, in one line.
+QString MissingDisplay();
+
+// A fixed style and palette: the window's colours and fonts show the same on every desktop.
+void FixLook(QApplication& app);
+
+} // namespace forms
