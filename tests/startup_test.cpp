@@ -1,5 +1,5 @@
 // The window as it first shows: the board, the hidden letter, the gates, the draw and the picture.
-#include "migliar.h"
+#include "support.h"
 
 #include <QApplication>
 #include <QImage>
@@ -7,37 +7,6 @@
 
 using namespace forms;
 using namespace Qt::StringLiterals;
-
-namespace {
-
-const QString kLetters = u"АБВГДЕЖЗИЙКЛМНОПРСТУФХЦЧШЩЪЫЬЭ"_s;
-
-// A started window whose draws are forced and whose timer only ticks when told.
-struct Started {
-    explicit Started(std::optional<float> draw = std::nullopt) {
-        if (draw)
-            SetRandomSource([r = *draw] { return r; });
-        w.Timer1.DriveByHand();
-        w.Start();
-        SetRandomSource({});
-    }
-    Migliar w;
-};
-
-QRect pixels(const Control& c) {
-    return PixelRect(c.Left(), c.Top(), c.Width(), c.Height());
-}
-
-// How many pixels of a region are exactly one colour.
-int countColour(const QImage& image, const QRect& region, QColor colour) {
-    int n = 0;
-    for (int y = region.top(); y <= region.bottom(); ++y)
-        for (int x = region.left(); x <= region.right(); ++x)
-            n += image.pixelColor(x, y) == colour ? 1 : 0;
-    return n;
-}
-
-} // namespace
 
 class StartupTest : public QObject {
     Q_OBJECT
@@ -137,11 +106,11 @@ class StartupTest : public QObject {
 
         const QImage shown = w.window()->grab().toImage();
         const QColor cover(192, 192, 255);
-        const QRect letterBox = pixels(w.Text2);
+        const QRect letterBox = pixelsOf(w.Text2);
         QCOMPARE(countColour(shown, letterBox, cover), letterBox.width() * letterBox.height());
 
         auto mostly = [&](const Control& c, QColor colour) {
-            const QRect r = pixels(c).adjusted(2, 2, -2, -2);
+            const QRect r = pixelsOf(c).adjusted(2, 2, -2, -2);
             const int n = countColour(shown, r, colour);
             return n > r.width() * r.height() / 2;
         };
@@ -152,10 +121,10 @@ class StartupTest : public QObject {
         QVERIFY(mostly(w.Command1(1), QColor(255, 0, 0)));
         for (int k = 1; k <= 30; ++k)
             QVERIFY(mostly(w.Label2(k), QColor(255, 255, 0)));
-        QCOMPARE(countColour(shown, pixels(w.Label2(0)), cover),
-                 pixels(w.Label2(0)).width() * pixels(w.Label2(0)).height());
-        const QRect frame = pixels(w.Frame1);
-        const QRect firstOption = pixels(w.Option1(0)).translated(frame.topLeft());
+        QCOMPARE(countColour(shown, pixelsOf(w.Label2(0)), cover),
+                 pixelsOf(w.Label2(0)).width() * pixelsOf(w.Label2(0)).height());
+        const QRect frame = pixelsOf(w.Frame1);
+        const QRect firstOption = pixelsOf(w.Option1(0)).translated(frame.topLeft());
         QVERIFY(countColour(shown, firstOption, QColor(128, 128, 255)) >
                 firstOption.width() * firstOption.height() / 3);
 

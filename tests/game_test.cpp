@@ -1,0 +1,401 @@
+// Playing the game: the reveal step by step, the buttons and modes in every state, guesses and
+// the tallies. Ticks and draws are driven by the tests; one test plays with real clicks.
+#include "support.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QTest>
+#include <QTextBlock>
+
+#include <random>
+
+using namespace forms;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString kPrompt = u"Избирайте разумно бързо!"_s;
+
+QString verdict(const QString& word, int steps) {
+    return word + u"\r\nСлед брой стъпки: "_s + QString::number(steps) + u"\r\n"_s;
+}
+
+void click(const Control& c) {
+    QTest::mouseClick(c.widget(), Qt::LeftButton);
+}
+
+// A label of the board other than the hidden letter.
+const Label& wrongLabel(Migliar& w) {
+    return w.Label2(w.Text2.Text() == u"А"_s ? 2 : 1);
+}
+const Label& rightLabel(Migliar& w) {
+    return w.Label2(kLetters.indexOf(w.Text2.Text()) + 1);
+}
+
+bool optionsEnabled(Migliar& w) {
+    bool all = true, none = true;
+    for (int n = 0; n <= 4; ++n) {
+        all = all && w.Option1(n).Enabled();
+        none = none && !w.Option1(n).Enabled();
+    }
+    Q_ASSERT(all || none); // the options are always greyed out together
+    return all;
+}
+
+// The states of a letter, read from the gates.
+enum class State { Ready, BeforeFirstTick, Revealing, RunOut, Judged };
+
+State stateOf(Migliar& w) {
+    if (w.Timer1.Enabled())
+        return optionsEnabled(w) ? State::BeforeFirstTick : State::Revealing;
+    if (!w.Command1(0).Enabled())
+        return State::Judged;
+    if (!optionsEnabled(w))
+        return State::RunOut;
+    return State::Ready;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(State)
+
+class GameTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void eachFixedModeRunsItsWayInExactly100Ticks_data() {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<float>("left1");
+        QTest::addColumn<float>("top1");
+        QTest::addColumn<float>("top99");
+        QTest::addColumn<float>("left100");
+        QTest::addColumn<float>("top100");
+        QTest::newRow("Горе-Ляво") << 0 << 490.f << 1330.f << 2310.f << 1480.f << 2320.f;
+        QTest::newRow("Горе-Дясно") << 1 << 470.f << 1330.f << 2310.f << -520.f << 2320.f;
+        QTest::newRow("Долу-Ляво") << 2 << 490.f << 1310.f << 330.f << 1480.f << 320.f;
+        QTest::newRow("Долу-Дясно") << 3 << 470.f << 1310.f << 330.f << -520.f << 320.f;
+    }
+    void eachFixedModeRunsItsWayInExactly100Ticks() {
+        QFETCH(int, mode);
+        QFETCH(float, left1);
+        QFETCH(float, top1);
+        QFETCH(float, top99);
+        QFETCH(float, left100);
+        QFETCH(float, top100);
+        Started s;
+        Migliar& w = s.w;
+        click(w.Option1(mode));
+        QCOMPARE(w.RevealMode, Integer(mode));
+        click(w.Command1(0));
+
+        s.tick();
+        QCOMPARE(stateOf(w), State::Revealing);
+        QCOMPARE(w.StepCount.AsInteger(), Integer(1));
+        QCOMPARE(w.Picture1.Left(), left1);
+        QCOMPARE(w.Picture1.Top(), top1);
+        QCOMPARE(w.Picture1.Width(), 1000.f); // the cover keeps its size
+
+        s.tick(98);
+        QCOMPARE(w.Picture1.Top(), top99);
+        QVERIFY(w.Timer1.Enabled());
+
+        s.tick();
+        QCOMPARE(w.Picture1.Left(), left100);
+        QCOMPARE(w.Picture1.Top(), top100);
+        QCOMPARE(stateOf(w), State::RunOut);
+        QCOMPARE(w.StepCount.AsInteger(), Integer(0));
+        s.tick(); // a stale tick after the end moves nothing
+        QCOMPARE(w.Picture1.Top(), top100);
+
+        // "Покажи" again starts the same letter over from step 1.
+        click(w.Command1(0));
+        s.tick();
+        QCOMPARE(w.Picture1.Left(), left1);
+        QCOMPARE(w.Picture1.Top(), top1);
+    }
+
+    void randomModePlacesTheCoverFromTheStepAloneAndEndsAt100() {
+        for (unsigned seed : {1u, 2u, 3u, 4u, 5u, 6u, 7u, 8u}) {
+            Started s;
+            Migliar& w = s.w;
+            std::mt19937 engine(seed);
+            std::vector<float> draws;
+            SetRandomSource([&] {
+                draws.push_back(float(engine() >> 8) / 16777216.f);
+                return draws.back();
+            });
+            click(w.Command1(0));
+            for (int n = 1; n <= 100; ++n) {
+                s.tick();
+                const int d = FpI4(double(draws.back()) * 100) % 4;
+                const float across = (d == 0 || d == 2) ? 1.f : -1.f;
+                const float down = (d == 0 || d == 1) ? 1.f : -1.f;
+                QCOMPARE(w.Picture1.Left(), 480 + across * 10 * n);
+                QCOMPARE(w.Picture1.Top(), 1320 + down * 10 * n);
+                QCOMPARE(w.Timer1.Enabled(), n < 100);
+            }
+            QCOMPARE(draws.size(), std::size_t(100)); // one draw a tick
+            SetRandomSource({});
+        }
+    }
+
+    void randomDrawsPickTheirDirection_data() {
+        QTest::addColumn<float>("r");
+        QTest::addColumn<float>("left");
+        QTest::addColumn<float>("top");
+        QTest::newRow("0.125: 12, top-left") << 0.125f << 490.f << 1330.f;
+        QTest::newRow("0.375: 38, bottom-left") << 0.375f << 490.f << 1310.f;
+        QTest::newRow("0.995: 100, top-left") << 0.995f << 490.f << 1330.f;
+        QTest::newRow("0.01: top-right") << 0.01f << 470.f << 1330.f;
+        QTest::newRow("0.03: bottom-right") << 0.03f << 470.f << 1310.f;
+    }
+    void randomDrawsPickTheirDirection() {
+        QFETCH(float, r);
+        QFETCH(float, left);
+        QFETCH(float, top);
+        Started s;
+        click(s.w.Command1(0));
+        SetRandomSource([r] { return r; });
+        s.tick();
+        SetRandomSource({});
+        QCOMPARE(s.w.Picture1.Left(), left);
+        QCOMPARE(s.w.Picture1.Top(), top);
+    }
+
+    void theModeCanChangeUntilTheFirstTick() {
+        Started s;
+        Migliar& w = s.w;
+        click(w.Command1(0));
+        click(w.Option1(1)); // still enabled before the first tick
+        s.tick();
+        QCOMPARE(w.RevealMode, Integer(1));
+        QCOMPARE(w.Picture1.Left(), 470.f);
+        click(w.Option1(0)); // greyed out now
+        QCOMPARE(w.RevealMode, Integer(1));
+        QVERIFY(w.Option1(1).Value());
+    }
+
+    // Every state of a letter against every input the player has, through real clicks, so a
+    // greyed-out control is tested as the player meets it.
+    void everyStateAnswersEveryInput_data() {
+        QTest::addColumn<State>("from");
+        QTest::addColumn<int>("ticks"); // ticks before the input, within the state
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<State>("to");
+        QTest::addColumn<QString>("message"); // "" for unchanged
+        QTest::addColumn<int>("mode");        // RevealMode afterwards
+        QTest::addColumn<int>("steps");       // StepCount afterwards
+
+        const QString same, prompt = kPrompt;
+        // clang-format off
+        QTest::newRow("Ready, Покажи") << State::Ready << 0 << "show" << State::BeforeFirstTick << same << 4 << 0;
+        QTest::newRow("Ready, Чисти") << State::Ready << 0 << "clear" << State::Ready << prompt << 4 << 0;
+        QTest::newRow("Ready, option") << State::Ready << 0 << "option" << State::Ready << same << 0 << 0;
+        QTest::newRow("Ready, letter") << State::Ready << 0 << "right" << State::Ready << same << 4 << 0;
+        QTest::newRow("Before tick, Покажи") << State::BeforeFirstTick << 0 << "show" << State::BeforeFirstTick << same << 4 << 0;
+        QTest::newRow("Before tick, Чисти") << State::BeforeFirstTick << 0 << "clear" << State::Ready << prompt << 4 << 0;
+        QTest::newRow("Before tick, option") << State::BeforeFirstTick << 0 << "option" << State::BeforeFirstTick << same << 0 << 0;
+        QTest::newRow("Before tick, right") << State::BeforeFirstTick << 0 << "right" << State::Judged << verdict(u"Да"_s, 0) << 4 << 0;
+        QTest::newRow("Revealing, Покажи") << State::Revealing << 5 << "show" << State::Revealing << same << 4 << 5;
+        QTest::newRow("Revealing, Чисти") << State::Revealing << 5 << "clear" << State::Ready << prompt << 4 << 0;
+        QTest::newRow("Revealing, option") << State::Revealing << 5 << "option" << State::Revealing << same << 4 << 5;
+        QTest::newRow("Revealing, right") << State::Revealing << 5 << "right" << State::Judged << verdict(u"Да"_s, 5) << 4 << 5;
+        QTest::newRow("Revealing, wrong") << State::Revealing << 5 << "wrong" << State::Judged << verdict(u"Не"_s, 5) << 4 << 5;
+        QTest::newRow("Run out, Покажи") << State::RunOut << 100 << "show" << State::Revealing << same << 4 << 0;
+        QTest::newRow("Run out, Чисти") << State::RunOut << 100 << "clear" << State::Ready << prompt << 4 << 0;
+        QTest::newRow("Run out, option") << State::RunOut << 100 << "option" << State::RunOut << same << 4 << 0;
+        QTest::newRow("Run out, letter") << State::RunOut << 100 << "right" << State::RunOut << same << 4 << 0;
+        QTest::newRow("Judged, Покажи") << State::Judged << 5 << "show" << State::Judged << same << 4 << 5;
+        QTest::newRow("Judged, Чисти") << State::Judged << 5 << "clear" << State::Ready << prompt << 4 << 0;
+        QTest::newRow("Judged, option") << State::Judged << 5 << "option" << State::Judged << same << 4 << 5;
+        QTest::newRow("Judged, letter") << State::Judged << 5 << "right" << State::Judged << same << 4 << 5;
+        QTest::newRow("Judged before tick, option") << State::Judged << 0 << "option" << State::Judged << same << 0 << 0;
+        // clang-format on
+    }
+    void everyStateAnswersEveryInput() {
+        QFETCH(State, from);
+        QFETCH(int, ticks);
+        QFETCH(QString, input);
+        QFETCH(State, to);
+        QFETCH(QString, message);
+        QFETCH(int, mode);
+        QFETCH(int, steps);
+        Started s;
+        Migliar& w = s.w;
+        if (from != State::Ready) {
+            click(w.Command1(0));
+            s.tick(ticks);
+        }
+        if (from == State::Judged)
+            click(rightLabel(w));
+        QCOMPARE(stateOf(w), from);
+
+        const QString before = w.Text1(0).Text();
+        const QString tallies = w.Text3(0).Text() + u'|' + w.Text3(1).Text();
+        const float coverTop = w.Picture1.Top();
+        if (input == u"show")
+            click(w.Command1(0));
+        else if (input == u"clear")
+            click(w.Command1(1));
+        else if (input == u"option")
+            click(w.Option1(0));
+        else
+            click(input == u"right" ? rightLabel(w) : wrongLabel(w));
+
+        QCOMPARE(stateOf(w), to);
+        QCOMPARE(w.Text1(0).Text(), message.isEmpty() ? before : message);
+        QCOMPARE(w.RevealMode, Integer(mode));
+        QCOMPARE(w.StepCount.AsInteger(), Integer(steps));
+        if (input == u"clear") {
+            QCOMPARE(w.Picture1.Left(), w.Text2.Left());
+            QCOMPARE(w.Picture1.Top(), w.Text2.Top());
+        } else {
+            QCOMPARE(w.Picture1.Top(), coverTop); // no input but a tick moves the cover
+        }
+        const bool judged = (input == u"right" || input == u"wrong") && !message.isEmpty();
+        if (!judged)
+            QCOMPARE(w.Text3(0).Text() + u'|' + w.Text3(1).Text(), tallies);
+    }
+
+    void aRightGuessAtStep37() {
+        Started s;
+        Migliar& w = s.w;
+        click(w.Option1(0));
+        click(w.Command1(0));
+        s.tick(37);
+        const float coverLeft = w.Picture1.Left();
+        click(rightLabel(w));
+        const QString expected = u"Да\r\nСлед брой стъпки: 37\r\n"_s;
+        QCOMPARE(expected.size(), 26);
+        QCOMPARE(w.Text1(0).Text(), expected);
+        QCOMPARE(w.Text3(0).Text(), u"1"_s);
+        QCOMPARE(w.Text3(1).Text(), QString());
+        QVERIFY(!w.Timer1.Enabled() && !w.Command1(0).Enabled());
+        QCOMPARE(w.StepCount.AsInteger(), Integer(37));
+        QCOMPARE(w.Picture1.Left(), coverLeft);
+        // The box shows two lines and an empty third.
+        auto* box = qobject_cast<QPlainTextEdit*>(w.Text1(0).widget());
+        QVERIFY(box);
+        QCOMPARE(box->document()->blockCount(), 3);
+        QCOMPARE(box->document()->lastBlock().text(), QString());
+
+        click(w.Command1(1));
+        QCOMPARE(w.Text1(0).Text(), kPrompt);
+        click(w.Command1(0));
+        s.tick(3);
+        click(rightLabel(w));
+        QCOMPARE(w.Text3(0).Text(), u"2"_s);
+        click(w.Command1(1));
+        click(w.Command1(0));
+        click(wrongLabel(w));
+        QCOMPARE(w.Text1(0).Text(), verdict(u"Не"_s, 0));
+        QCOMPARE(w.Text3(1).Text(), u"1"_s);
+        QCOMPARE(w.Text3(0).Text(), u"2"_s);
+    }
+
+    void aTypedTallyCountsOnFromWhatValReads_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("after");
+        QTest::newRow("7") << u"7"_s << u"8"_s;
+        QTest::newRow("letters") << u"много"_s << u"1"_s;
+        QTest::newRow("blanks and a tail") << u"  41 точки"_s << u"42"_s;
+        QTest::newRow("negative") << u"-1"_s << u"0"_s;
+        QTest::newRow("fraction") << u"2.5"_s << u"3.5"_s;
+        QTest::newRow("exponent") << u"1e3"_s << u"1001"_s;
+        QTest::newRow("huge") << u"1e300"_s << u"1E+300"_s;
+    }
+    void aTypedTallyCountsOnFromWhatValReads() {
+        QFETCH(QString, typed);
+        QFETCH(QString, after);
+        Started s;
+        Migliar& w = s.w;
+        typeInto(w.Text3(0).widget(), typed);
+        QCOMPARE(w.Text3(0).Text(), typed);
+        click(w.Command1(0));
+        click(rightLabel(w));
+        QCOMPARE(w.Text3(0).Text(), after);
+    }
+
+    void aTallyValCannotHoldIsReportedAndTheGameGoesOn() {
+        Started s;
+        Migliar& w = s.w;
+        w.window()->show();
+        w.Text3(1).setText(u"5"_s);
+        typeInto(w.Text3(0).widget(), u"1e999"_s);
+        click(w.Command1(0));
+        s.tick(3);
+
+        QString shown;
+        QTimer::singleShot(50, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box) {
+                shown = box->text();
+                box->buttons().first()->click();
+            }
+        });
+        click(rightLabel(w));
+        QVERIFY2(shown.contains(u"6"_s) && shown.contains(u"Препълване"_s), qPrintable(shown));
+        QCOMPARE(w.Text3(0).Text(), u"1e999"_s);
+        QCOMPARE(w.Text3(1).Text(), u"5"_s);
+        QCOMPARE(w.Label2.Count(), 31);
+
+        // Playable: clear the tally, "Чисти", and the next guess counts.
+        w.Text3(0).setText(QString());
+        click(w.Command1(1));
+        QCOMPARE(stateOf(w), State::Ready);
+        click(w.Command1(0));
+        s.tick();
+        click(rightLabel(w));
+        QCOMPARE(w.Text3(0).Text(), u"1"_s);
+        QCOMPARE(w.Text3(1).Text(), u"5"_s);
+    }
+
+    void clearingDuringARevealKeepsTalliesModeAndQuotation() {
+        Started s;
+        Migliar& w = s.w;
+        w.Text3(0).setText(u"3"_s);
+        w.Text3(1).setText(u"4"_s);
+        click(w.Option1(3));
+        click(w.Command1(0));
+        s.tick(42);
+        const QString quotation = w.Text1(1).Text();
+        click(w.Command1(1));
+        QCOMPARE(stateOf(w), State::Ready);
+        QCOMPARE(w.Text1(0).Text(), kPrompt);
+        QCOMPARE(w.Text3(0).Text(), u"3"_s);
+        QCOMPARE(w.Text3(1).Text(), u"4"_s);
+        QCOMPARE(w.Text1(1).Text(), quotation);
+        QCOMPARE(w.RevealMode, Integer(3));
+        QVERIFY(w.Option1(3).Value());
+        QCOMPARE(w.Picture1.Left(), 480.f);
+        QCOMPARE(w.Picture1.Top(), 1320.f);
+    }
+
+    // A whole game through real mouse clicks on the shown window, with the real timer.
+    void aWholeGameWithTheMouse() {
+        Started s(std::nullopt, true);
+        Migliar& w = s.w;
+        w.window()->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.window()));
+        click(w.Option1(0));
+        click(w.Command1(0));
+        QTRY_VERIFY_WITH_TIMEOUT(w.StepCount.AsInteger() >= Integer(3), 2000);
+        QVERIFY(!optionsEnabled(w));
+        QCOMPARE(w.Picture1.Left() - 480, w.Picture1.Top() - 1320); // top-left: right and down
+        click(rightLabel(w));
+        const int steps = w.StepCount.AsInteger().value();
+        QCOMPARE(w.Text1(0).Text(), verdict(u"Да"_s, steps));
+        QCOMPARE(w.Text3(0).Text(), u"1"_s);
+        QVERIFY(!w.Command1(0).widget()->isEnabled());
+        QTest::qWait(250);
+        QCOMPARE(w.StepCount.AsInteger().value(), steps); // the reveal has stopped
+        click(w.Command1(1));
+        QCOMPARE(w.Text1(0).Text(), kPrompt);
+        QVERIFY(w.Command1(0).widget()->isEnabled());
+    }
+};
+
+QTEST_MAIN(GameTest)
+#include "game_test.moc"
