@@ -61,6 +61,28 @@ class StartupTest : public QObject {
         QCOMPARE(w.window()->focusWidget(), w.Text1(0).widget());
     }
 
+    void tabWalksTheFocusOrderAndTheLetterBoxTakesNoTyping() {
+        Started s(0.0f);
+        Migliar& w = s.w;
+        const std::vector<QWidget*> expected = {
+            w.Text1(0).widget(),    w.Text2.widget(),       w.Picture1.widget(),
+            w.Command1(0).widget(), w.Command1(1).widget(), w.Option1(0).widget(),
+            w.Option1(1).widget(),  w.Option1(2).widget(),  w.Option1(3).widget(),
+            w.Option1(4).widget(),  w.Text3(0).widget(),    w.Text3(1).widget()};
+        std::vector<QWidget*> walked;
+        QWidget* at = w.Text1(0).widget();
+        do { // what Tab would reach: shown, enabled, taking the focus by Tab
+            if (at->isVisibleTo(w.window()) && at->isEnabled() &&
+                (at->focusPolicy() & Qt::TabFocus))
+                walked.push_back(at);
+            at = at->nextInFocusChain();
+        } while (at != w.Text1(0).widget());
+        QCOMPARE(walked, expected);
+
+        typeInto(w.Text2.widget(), u"Б"_s);
+        QCOMPARE(w.Text2.Text(), u"А"_s);
+    }
+
     void theDrawPicksTheLetter_data() {
         QTest::addColumn<float>("r");
         QTest::addColumn<QString>("letter");
