@@ -10,6 +10,7 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "migliar: %s\n", why.toUtf8().constData());
         return 1;
     }
+    forms::EnsureUtf8Locale();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("migliar"));
     QApplication::setApplicationVersion(QStringLiteral("1.00"));

@@ -4,7 +4,10 @@
 #include <QStyle>
 #include <QStyleFactory>
 
+#include <clocale>
 #include <cstdlib>
+#include <cstring>
+#include <langinfo.h>
 
 #if defined(__linux__)
 #include <dlfcn.h>
@@ -61,6 +64,14 @@ QString MissingDisplay() {
             .arg(QString::fromLocal8Bit(display));
 #endif
     return {};
+}
+
+void EnsureUtf8Locale() {
+    if (std::setlocale(LC_ALL, "") && std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0)
+        return;
+    // Only the character set changes; the game formats nothing by locale.
+    qputenv("LC_ALL", "C.UTF-8");
+    std::setlocale(LC_ALL, "C.UTF-8");
 }
 
 void FixLook(QApplication& app) {

@@ -11,6 +11,10 @@ namespace forms {
 // Empty when a window can be shown; otherwise why not, in one line.
 QString MissingDisplay();
 
+// A UTF-8 character locale for Qt and Xlib: with none (a bare "C"), the window's Cyrillic title
+// reaches the X server garbled. Call before the application object is made.
+void EnsureUtf8Locale();
+
 // A fixed style and palette: the window's colours and fonts show the same on every desktop.
 void FixLook(QApplication& app);
 
