@@ -9,13 +9,13 @@ void Migliar::Label2_Click(Integer Index) {
         return; // only a running reveal takes a guess
 
     const QString hidden = Text2.Text();
-    if (hidden == Label2(Index).Caption()) {
-        Text1(0).setText(u"Да"_s);
-        Text3(0).setText(CStr(CheckFloat(Val(Text3(0).Text()) + 1)));
-    } else {
-        Text1(0).setText(u"Не"_s);
-        Text3(1).setText(CStr(CheckFloat(Val(Text3(1).Text()) + 1)));
-    }
+    const bool right = hidden == Label2(Index).Caption();
+    // The tally is counted before anything is written: a tally that Val cannot hold raises here,
+    // and the guess then leaves no half-written verdict behind and the reveal goes on.
+    TextBox& tally = Text3(right ? 0 : 1);
+    const QString counted = CStr(CheckFloat(Val(tally.Text()) + 1));
+    Text1(0).setText(right ? u"Да"_s : u"Не"_s);
+    tally.setText(counted);
     Text1(0).setText(Text1(0).Text() + u"\r\n"_s);
     Text1(0).setText(((Text1(0).Text() + u"След брой стъпки: "_s) & StepCount) + u"\r\n"_s);
 

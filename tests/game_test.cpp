@@ -326,6 +326,7 @@ class GameTest : public QObject {
         typeInto(w.Text3(0).widget(), u"1e999"_s);
         click(w.Command1(0));
         s.tick(3);
+        const QString message = w.Text1(0).Text();
 
         QString shown;
         QTimer::singleShot(50, [&] {
@@ -340,6 +341,11 @@ class GameTest : public QObject {
         QCOMPARE(w.Text3(0).Text(), u"1e999"_s);
         QCOMPARE(w.Text3(1).Text(), u"5"_s);
         QCOMPARE(w.Label2.Count(), 31);
+        // The failed guess wrote nothing: no verdict without its step line, and the reveal runs on.
+        QCOMPARE(w.Text1(0).Text(), message);
+        QCOMPARE(stateOf(w), State::Revealing);
+        s.tick();
+        QCOMPARE(w.StepCount.AsInteger(), Integer(4));
 
         // Playable: clear the tally, "Чисти", and the next guess counts.
         w.Text3(0).setText(QString());

@@ -1,7 +1,9 @@
 #include "forms.h"
 
 #include <QAbstractButton>
+#include <QAbstractNativeEventFilter>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QGroupBox>
 #include <QIcon>
 #include <QLabel>
@@ -16,6 +18,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#if defined(MIGLIAR_XCB)
+#include <QGuiApplication>
+#include <xcb/xcb.h>
+#endif
 
 namespace forms {
 
@@ -378,7 +387,7 @@ void Timer::DriveByHand() {
 }
 
 void Timer::deliver() {
-    if (!enabled_)
+    if (!enabled_ || form_.Closed())
         return;
     if (!form_.Deliver([this] {
             if (onTimer)
@@ -390,16 +399,78 @@ void Timer::deliver() {
 // ---- The form --------------------------------------------------------------------------------
 
 namespace {
+
 Form::ErrorReporter& reporter() {
     static Form::ErrorReporter instance = &Form::ShowErrorBox;
     return instance;
 }
+
+// The form's own window: it tells the form when the player has closed it.
+class FormWindow : public QWidget {
+  public:
+    explicit FormWindow(std::function<void()> closed)
+        : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                               Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+          closed_(std::move(closed)) {}
+
+  protected:
+    void closeEvent(QCloseEvent* event) override {
+        QWidget::closeEvent(event);
+        if (event->isAccepted())
+            closed_();
+    }
+
+  private:
+    std::function<void()> closed_;
+};
+
+#if defined(MIGLIAR_XCB)
+// Qt turns away the window manager's close request for a window that a modal box blocks, so the
+// player could not close the game while an error box shows. The request is caught here before Qt
+// sees it, and the window closes all the same; the box goes with it when the program ends.
+class CloseRequests : public QAbstractNativeEventFilter {
+  public:
+    CloseRequests(QWidget* window, xcb_connection_t* connection)
+        : window_(window), protocols_(atom(connection, "WM_PROTOCOLS")),
+          deleteWindow_(atom(connection, "WM_DELETE_WINDOW")) {}
+
+    bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override {
+        if (type != "xcb_generic_event_t")
+            return false;
+        const auto* event = static_cast<const xcb_generic_event_t*>(message);
+        if ((event->response_type & 0x7F) != XCB_CLIENT_MESSAGE)
+            return false;
+        const auto* request = static_cast<const xcb_client_message_event_t*>(message);
+        if (request->format != 32 || request->type != protocols_ ||
+            request->data.data32[0] != deleteWindow_ || request->window != window_->internalWinId())
+            return false;
+        if (!QApplication::activeModalWidget())
+            return false; // not blocked: Qt closes the window itself
+        QTimer::singleShot(0, window_, [window = window_] { window->close(); });
+        return true;
+    }
+
+  private:
+    static xcb_atom_t atom(xcb_connection_t* connection, const char* name) {
+        xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
+            connection,
+            xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(std::strlen(name)), name),
+            nullptr);
+        const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_NONE);
+        std::free(reply);
+        return atom;
+    }
+
+    QWidget* window_;
+    xcb_atom_t protocols_;
+    xcb_atom_t deleteWindow_;
+};
+#endif
+
 } // namespace
 
 Form::Form(const DesignWindow& design, std::span<const DesignControl> controls)
-    : window_(std::make_unique<QWidget>(nullptr,
-                                        Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                                            Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)),
+    : window_(std::make_unique<FormWindow>([this] { windowClosed(); })),
       fontFace_(design.fontFace) {
     window_->setWindowTitle(QString::fromUtf16(design.caption));
     window_->setWindowIcon(QIcon(QString::fromLatin1(design.icon)));
@@ -512,6 +583,13 @@ Control& Form::create(const DesignControl& d, Integer index, ControlArrayBase& a
 }
 
 void Form::Start() {
+#if defined(MIGLIAR_XCB)
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (QGuiApplication::platformName() == u"xcb" && x11 && x11->connection()) {
+        closeRequests_ = std::make_unique<CloseRequests>(window_.get(), x11->connection());
+        QCoreApplication::instance()->installNativeEventFilter(closeRequests_.get());
+    }
+#endif
     Deliver([this] { Form_Load(); });
     const QScreen* screen = QGuiApplication::primaryScreen();
     if (screen) {
@@ -528,7 +606,7 @@ void Form::Start() {
 }
 
 bool Form::Deliver(const std::function<void()>& handler) {
-    if (busy_)
+    if (busy_ || closed_)
         return false;
     busy_ = true;
     try {
@@ -539,6 +617,16 @@ bool Form::Deliver(const std::function<void()>& handler) {
     busy_ = false;
     deliverWaitingTicks();
     return true;
+}
+
+void Form::windowClosed() {
+    // The window goes and its timers with it: no tick runs after closing, not even one that
+    // waited for the error box the player closed the window over.
+    closed_ = true;
+    for (auto& [name, timer] : timers_) {
+        timer->clock_.stop();
+        timer->waiting_ = false;
+    }
 }
 
 void Form::deliverWaitingTicks() {

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+class QAbstractNativeEventFilter;
 class QWidget;
 
 namespace forms {
@@ -238,10 +239,13 @@ class Form {
     // Raises Load while the window is hidden, then shows it centred with the focus on the first
     // control in focus order that can take it.
     void Start();
+    // True once the player has closed the window: from then on no handler runs.
+    bool Closed() const { return closed_; }
 
     // Runs one event handler under the runtime's rules: never inside another handler, and a
     // runtime error leaves the handler, is reported and the program goes on. Returns false when
-    // another handler is running and the event was not delivered.
+    // another handler is running and the event was not delivered. Once the window has closed,
+    // events are dropped.
     bool Deliver(const std::function<void()>& handler);
 
     // How a runtime error reaches the player; by default a modal message box.
@@ -264,13 +268,16 @@ class Form {
     friend class ControlArrayBase;
     Control& create(const DesignControl& design, Integer index, ControlArrayBase& array);
     void deliverWaitingTicks();
+    void windowClosed();
 
     std::unique_ptr<QWidget> window_; // first, so that it outlives the controls' references
     const char* fontFace_;
     std::map<std::string, std::unique_ptr<ControlArrayBase>> arrays_;
     std::map<std::string, std::unique_ptr<Timer>> timers_;
     QWidget* backmostWindowed_ = nullptr; // loaded labels join the label layer just behind it
+    std::unique_ptr<QAbstractNativeEventFilter> closeRequests_;
     bool busy_ = false;
+    bool closed_ = false;
 };
 
 } // namespace forms
