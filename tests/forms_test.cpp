@@ -198,6 +198,34 @@ class FormsTest : public QObject {
         QCOMPARE(form.Box.Text(), u"handled"_s);
     }
 
+    // The player closes the window while the error box shows and a tick waits behind it: the
+    // tick never runs, and neither does anything after.
+    void aClosedWindowTakesNoMoreEvents() {
+        TestForm form;
+        form.window()->show();
+        int ticks = 0, clicks = 0;
+        form.Clock.DriveByHand();
+        form.Clock.onTimer = [&] { ++ticks; };
+        form.Go.onClick = [&](Integer) {
+            ++clicks;
+            form.Clock.setEnabled(true);
+            Val(u"1e999"_s);
+        };
+        Form::SetErrorReporter([&](const RuntimeError&) {
+            form.Clock.Fire(); // comes while the box shows: it waits
+            form.window()->close();
+        });
+        QTest::mouseClick(form.Go(0).widget(), Qt::LeftButton);
+        Form::SetErrorReporter({});
+        QVERIFY(form.Closed());
+        QCOMPARE(clicks, 1);
+        QCOMPARE(ticks, 0);
+        form.Clock.Fire();
+        QVERIFY(!form.Deliver([&] { ++clicks; }));
+        QCOMPARE(ticks, 0);
+        QCOMPARE(clicks, 1);
+    }
+
     void aTypedTextIsWhatTheBoxHolds() {
         TestForm form;
         form.window()->show();

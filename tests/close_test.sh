@@ -1,0 +1,122 @@
+#!/bin/bash
+# The built game closed the way a window manager closes it, at any moment: at once, idle, in the
+# middle of a reveal and while the error box shows. Each time the process must end by itself,
+# soon, with status 0 and nothing on stderr.
+# Usage: close_test.sh MIGLIAR_EXECUTABLE ARTEFACT_FOLDER
+set -u
+game=$1
+out=$2
+here=$(cd "$(dirname "$0")" && pwd)
+failures=0
+passes=0
+check() { # check DESCRIPTION COMMAND...
+    if "${@:2}"; then echo "ok   $1"; passes=$((passes + 1)); else echo "FAIL $1"; failures=$((failures + 1)); fi
+}
+
+game_pid=
+xvfb=
+cleanup() {
+    [ -n "$game_pid" ] && kill -9 "$game_pid" 2>/dev/null
+    [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null
+    wait 2>/dev/null
+}
+trap cleanup EXIT
+exec {numbers}< <(Xvfb -displayfd 1 -noreset -screen 0 1024x768x24 -dpi 96 -nolisten tcp 2>/dev/null & echo "pid $!")
+read -r _ xvfb <&"$numbers"
+read -r -t 10 n <&"$numbers" || { echo "FAIL Xvfb did not start"; exit 1; }
+export DISPLAY=":$n"
+for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.05; done
+
+# Pixel centres of the controls used (their twips over 15).
+show=(236 204)
+tallies=("456 93" "456 157")
+letter=(52 244)
+
+window=
+start_game() { # start_game NAME
+    "$game" 2>"$out/close-$1.err" &
+    game_pid=$!
+    window=
+    for _ in $(seq 400); do
+        window=$(xdotool search --name 'ИТ - показване части на буква' 2>/dev/null | head -n 1)
+        [ -n "$window" ] && break
+        sleep 0.05
+    done
+    [ -n "$window" ]
+}
+click() { xdotool mousemove --window "$window" "$1" "$2" click 1; }
+error_box() { xdotool search --name '^Мигляр$' 2>/dev/null | head -n 1; }
+
+# Makes the next guess overflow whichever tally it counts, and guesses.
+raise_error() {
+    for tally in "${tallies[@]}"; do
+        click $tally
+        xdotool type --delay 10 1e999
+    done
+    click "${show[@]}"
+    sleep 0.3
+    click "${letter[@]}"
+    for _ in $(seq 100); do [ -n "$(error_box)" ] && return 0; sleep 0.05; done
+    return 1
+}
+
+close_and_wait() { # close_and_wait NAME
+    "$here/wm_close.py" "$window"
+    for _ in $(seq 400); do kill -0 "$game_pid" 2>/dev/null || break; sleep 0.05; done
+    if kill -0 "$game_pid" 2>/dev/null; then
+        check "$1: the process ends" false
+        kill -9 "$game_pid"
+        wait "$game_pid" 2>/dev/null
+    else
+        wait "$game_pid"
+        local status=$?
+        check "$1: status 0 (was $status)" test "$status" -eq 0
+        check "$1: nothing on stderr" test ! -s "$out/close-$1.err"
+    fi
+    game_pid=
+}
+
+start_game at-once && close_and_wait at-once
+
+start_game idle && sleep 0.5 && close_and_wait idle
+
+if start_game reveal; then
+    click "${show[@]}"
+    sleep 0.7
+    check "reveal: running before the close" kill -0 "$game_pid"
+    close_and_wait reveal
+fi
+
+# The error box is modal, and the reveal goes on behind it.
+if start_game error-box; then
+    check "error-box: the box shows" raise_error
+    sleep 0.5
+    close_and_wait error-box
+fi
+
+# Closing the box itself goes back to the game, which the player then closes.
+if start_game box-then-game; then
+    check "box-then-game: the box shows" raise_error
+    "$here/wm_close.py" "$(error_box)"
+    for _ in $(seq 100); do [ -z "$(error_box)" ] && break; sleep 0.05; done
+    check "box-then-game: the box has gone" test -z "$(error_box)"
+    check "box-then-game: the game goes on" kill -0 "$game_pid"
+    close_and_wait box-then-game
+fi
+
+# Any other moment: a few clicks, a pause of random length, and the close.
+for run in 1 2 3 4 5 6; do
+    start_game "random-$run" || continue
+    for _ in $(seq $((RANDOM % 4))); do
+        case $((RANDOM % 3)) in
+        0) click "${show[@]}" ;;
+        1) click "${letter[@]}" ;;
+        2) click 460 204 ;; # "Чисти"
+        esac
+    done
+    sleep "0.$((RANDOM % 10))"
+    close_and_wait "random-$run"
+done
+
+echo "$passes passed, $failures failed"
+[ "$failures" -eq 0 ]
