@@ -1,0 +1,74 @@
+#!/bin/bash
+# The built game under valgrind's memcheck from start-up to the close, on its own Xvfb: a game is
+# played, a runtime error is raised, and the window is closed while the error box shows. Any
+# invalid read or write, use of an undefined value or definite leak fails the test, except the
+# library ones written down, with why, in valgrind.supp.
+# Usage: valgrind_test.sh MIGLIAR_EXECUTABLE ARTEFACT_FOLDER
+set -u
+game=$1
+out=$2
+here=$(cd "$(dirname "$0")" && pwd)
+log=$out/valgrind.log
+
+game_pid=
+xvfb=
+cleanup() {
+    [ -n "$game_pid" ] && kill -9 "$game_pid" 2>/dev/null
+    [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null
+    wait 2>/dev/null
+}
+trap cleanup EXIT
+exec {numbers}< <(Xvfb -displayfd 1 -noreset -screen 0 1024x768x24 -dpi 96 -nolisten tcp 2>/dev/null & echo "pid $!")
+read -r _ xvfb <&"$numbers"
+read -r -t 10 n <&"$numbers" || { echo "FAIL Xvfb did not start"; exit 1; }
+export DISPLAY=":$n"
+for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.05; done
+
+# A forked child (libdbus starting a session bus) leaves the log alone.
+valgrind --tool=memcheck --leak-check=full --show-leak-kinds=definite \
+    --errors-for-leak-kinds=definite --child-silent-after-fork=yes --num-callers=40 \
+    --suppressions="$here/valgrind.supp" --error-exitcode=99 --log-file="$log" "$game" &
+game_pid=$!
+window=
+for _ in $(seq 1200); do
+    window=$(xdotool search --name 'ИТ - показване части на буква' 2>/dev/null | head -n 1)
+    [ -n "$window" ] && break
+    sleep 0.1
+done
+[ -n "$window" ] || { echo "FAIL the window did not show"; exit 1; }
+sleep 1
+click() { xdotool mousemove --window "$window" "$1" "$2" click 1; sleep 0.3; }
+
+# A game: a mode, "Покажи", a few ticks, a guess, "Чисти".
+click 280 80
+click 236 204
+sleep 1.5
+click 52 244
+click 460 204
+# Tallies that no number can hold, then a guess: the error box, and the window closed over it.
+for y in 93 157; do
+    click 456 "$y"
+    xdotool type --delay 30 1e999
+done
+click 236 204
+sleep 0.5
+click 52 244
+box=
+for _ in $(seq 100); do
+    box=$(xdotool search --name '^Мигляр$' 2>/dev/null | head -n 1)
+    [ -n "$box" ] && break
+    sleep 0.1
+done
+[ -n "$box" ] || echo "FAIL the error box did not show"
+"$here/wm_close.py" "$window"
+for _ in $(seq 1200); do kill -0 "$game_pid" 2>/dev/null || break; sleep 0.1; done
+if kill -0 "$game_pid" 2>/dev/null; then
+    echo "FAIL the game did not end"
+    exit 1
+fi
+wait "$game_pid"
+status=$?
+game_pid=
+grep -E "ERROR SUMMARY|definitely lost:|Invalid (read|write)" "$log"
+echo "valgrind exit status $status (99: memcheck found an error; the log is $log)"
+[ -n "$box" ] && [ "$status" -eq 0 ]
