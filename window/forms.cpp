@@ -195,6 +195,8 @@ Control::Control(QWidget* widget, const DesignControl& design, Integer index,
       top_(design.top), width_(design.width), height_(design.height),
       visible_(!(design.settings & Hidden)) {
     paintBackground(widget, design.backColour);
+    if (design.accessibleName)
+        widget->setAccessibleName(QString::fromUtf16(design.accessibleName));
     widget->setFocusPolicy(takesFocus(design.kind) ? Qt::StrongFocus : Qt::NoFocus);
     widget->setVisible(visible_);
     place();
