@@ -11,6 +11,7 @@ int main(int argc, char* argv[]) {
         return 1;
     }
     forms::EnsureUtf8Locale();
+    forms::PreferPlainImageTransfer();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("migliar"));
     QApplication::setApplicationVersion(QStringLiteral("1.00"));

@@ -74,6 +74,11 @@ void EnsureUtf8Locale() {
     std::setlocale(LC_ALL, "C.UTF-8");
 }
 
+void PreferPlainImageTransfer() {
+    if (!qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM"))
+        qputenv("QT_XCB_NO_MITSHM", "1");
+}
+
 void FixLook(QApplication& app) {
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     app.setPalette(QApplication::style()->standardPalette());
