@@ -404,7 +404,8 @@ Form::Form(const DesignWindow& design, std::span<const DesignControl> controls)
                                             Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)),
       fontFace_(design.fontFace) {
     window_->setWindowTitle(QString::fromUtf16(design.caption));
-    window_->setWindowIcon(QIcon(QString::fromLatin1(design.icon)));
+    // Naming the format spares Qt probing every image plugin for it.
+    window_->setWindowIcon(QPixmap::fromImage(QImage(QString::fromLatin1(design.icon), "PNG")));
     window_->setFont(designFont(design.fontFace, design.fontPoints));
     paintBackground(window_.get(), design.backColour);
     window_->setFixedSize(PixelOf(design.clientWidth), PixelOf(design.clientHeight));
