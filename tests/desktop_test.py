@@ -599,10 +599,11 @@ def focus(game):
     expected = FOCUS_ORDER[1:5] + options[:1] + [RIGHT_TALLY, WRONG_TALLY, MESSAGE, LETTER]
     check("Tab walks the focus order round, skipping the hidden quotation, labels and the frame",
           walked == expected and len(options) == 1, walked)
+    check("Tab enters the options at the selected one", options == ["Случайно"], options)
     for _ in range(4):  # back over the message box and the tallies
         game.key("shift+Tab")
     inside = wait_for(lambda: game.focused() == options[0], 2) if options else False
-    game.key("Down")
+    game.key("Up")  # from "Случайно", the last option
     moved = wait_for(lambda: (lambda f: f if f in MODES and f != options[0] else None)(
         game.focused()), 2) if inside else None
     game.key("space")

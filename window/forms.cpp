@@ -129,6 +129,22 @@ class WholeRadioButton : public QRadioButton {
 
   protected:
     bool hitButton(const QPoint& pos) const override { return rect().contains(pos); }
+
+    // Tab enters a group of options at the selected one, not at the one that last had the focus.
+    void focusInEvent(QFocusEvent* event) override {
+        const bool byTab =
+            event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason;
+        if (byTab && !isChecked()) {
+            for (auto* other :
+                 parentWidget()->findChildren<QRadioButton*>(Qt::FindDirectChildrenOnly)) {
+                if (other->isChecked() && other->isEnabled() && other->isVisible()) {
+                    other->setFocus(event->reason());
+                    return;
+                }
+            }
+        }
+        QRadioButton::focusInEvent(event);
+    }
 };
 
 QWidget* makeWidget(const DesignControl& d, QWidget* parent) {
