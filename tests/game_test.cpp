@@ -177,6 +177,17 @@ class GameTest : public QObject {
         QVERIFY(w.Option1(1).Value());
     }
 
+    void theKeyboardChoosesTheModeToo() {
+        Started s;
+        Migliar& w = s.w;
+        w.window()->show();
+        QVERIFY(QTest::qWaitForWindowActive(w.window()));
+        w.Option1(4).widget()->setFocus();
+        QTest::keyClick(w.Option1(4).widget(), Qt::Key_Up);
+        QVERIFY(w.Option1(3).Value());
+        QCOMPARE(w.RevealMode, Integer(3));
+    }
+
     // Every state of a letter against every input the player has, through real clicks, so a
     // greyed-out control is tested as the player meets it.
     void everyStateAnswersEveryInput_data() {

@@ -138,6 +138,22 @@ class WholeRadioButton : public QRadioButton {
 
   protected:
     bool hitButton(const QPoint& pos) const override { return rect().contains(pos); }
+
+    // Tab enters a group of options at the selected one, not at the one that last had the focus.
+    void focusInEvent(QFocusEvent* event) override {
+        const bool byTab =
+            event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason;
+        if (byTab && !isChecked()) {
+            for (auto* other :
+                 parentWidget()->findChildren<QRadioButton*>(Qt::FindDirectChildrenOnly)) {
+                if (other->isChecked() && other->isEnabled() && other->isVisible()) {
+                    other->setFocus(event->reason());
+                    return;
+                }
+            }
+        }
+        QRadioButton::focusInEvent(event);
+    }
 };
 
 QWidget* makeWidget(const DesignControl& d, QWidget* parent) {
@@ -204,6 +220,8 @@ Control::Control(QWidget* widget, const DesignControl& design, Integer index,
       top_(design.top), width_(design.width), height_(design.height),
       visible_(!(design.settings & Hidden)) {
     paintBackground(widget, design.backColour);
+    if (design.accessibleName)
+        widget->setAccessibleName(QString::fromUtf16(design.accessibleName));
     widget->setFocusPolicy(takesFocus(design.kind) ? Qt::StrongFocus : Qt::NoFocus);
     widget->setVisible(visible_);
     place();
@@ -473,7 +491,8 @@ Form::Form(const DesignWindow& design, std::span<const DesignControl> controls)
     : window_(std::make_unique<FormWindow>([this] { windowClosed(); })),
       fontFace_(design.fontFace) {
     window_->setWindowTitle(QString::fromUtf16(design.caption));
-    window_->setWindowIcon(QIcon(QString::fromLatin1(design.icon)));
+    // Naming the format spares Qt probing every image plugin for it.
+    window_->setWindowIcon(QPixmap::fromImage(QImage(QString::fromLatin1(design.icon), "PNG")));
     window_->setFont(designFont(design.fontFace, design.fontPoints));
     paintBackground(window_.get(), design.backColour);
     window_->setFixedSize(PixelOf(design.clientWidth), PixelOf(design.clientHeight));

@@ -52,6 +52,9 @@ struct DesignControl {
     int tabIndex; // focus order; labels and frames never take the focus
     int stacking; // 0 is frontmost; labels lie behind every other control
     int interval; // timers only, milliseconds
+    // What a screen reader calls the control; nullptr: its caption, which labels, buttons, the
+    // frame and the options already give and which follows a caption set at run time.
+    const char16_t* accessibleName = nullptr;
 };
 
 struct DesignWindow {

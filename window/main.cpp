@@ -11,9 +11,12 @@ int main(int argc, char* argv[]) {
         return 1;
     }
     forms::EnsureUtf8Locale();
+    forms::PreferPlainImageTransfer();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("migliar"));
     QApplication::setApplicationVersion(QStringLiteral("1.00"));
+    // Ties the window to its menu entry, so that a Wayland desktop shows the entry's name and icon.
+    QApplication::setDesktopFileName(QStringLiteral(MIGLIAR_APP_ID));
     forms::FixLook(app);
 
     Migliar form;

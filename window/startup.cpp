@@ -7,10 +7,10 @@
 #include <clocale>
 #include <cstdlib>
 #include <cstring>
-#include <langinfo.h>
 
 #if defined(__linux__)
 #include <dlfcn.h>
+#include <langinfo.h>
 #endif
 
 namespace forms {
@@ -67,11 +67,18 @@ QString MissingDisplay() {
 }
 
 void EnsureUtf8Locale() {
+#if defined(__linux__)
     if (std::setlocale(LC_ALL, "") && std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0)
         return;
     // Only the character set changes; the game formats nothing by locale.
     qputenv("LC_ALL", "C.UTF-8");
     std::setlocale(LC_ALL, "C.UTF-8");
+#endif
+}
+
+void PreferPlainImageTransfer() {
+    if (!qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM"))
+        qputenv("QT_XCB_NO_MITSHM", "1");
 }
 
 void FixLook(QApplication& app) {

@@ -15,6 +15,11 @@ QString MissingDisplay();
 // reaches the X server garbled. Call before the application object is made.
 void EnsureUtf8Locale();
 
+// Plain image transfers to the X server instead of shared memory: for a window this small they
+// cost less, and each shared-memory frame wakes the process three times instead of once.
+// Call before the application object is made.
+void PreferPlainImageTransfer();
+
 // A fixed style and palette: the window's colours and fonts show the same on every desktop.
 void FixLook(QApplication& app);
 

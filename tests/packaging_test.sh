@@ -1,0 +1,238 @@
+#!/bin/bash
+# How the game reaches a machine, checked from the outside:
+#   install  an install into a DESTDIR: the tree, the menu entry, the AppStream data, the icons,
+#            and the installed game on an X server of its own;
+#   deb      the .deb that CPack builds: its name, fields and files, and lintian's verdict;
+#   winres   the Windows resource script, compiled by mingw-w64's windres and read back.
+# Usage: packaging_test.sh install|deb|winres SOURCE_DIR BUILD_DIR ARTEFACT_DIR APP_ID VERSION
+set -u
+export LC_ALL=C.UTF-8
+mode=$1
+source_dir=$2
+build=$3
+out=$4
+id=$5
+IFS=. read -r major minor patch tweak <<<"$6"
+failures=0
+passes=0
+check() { # check DESCRIPTION COMMAND...
+    if "${@:2}"; then
+        echo "ok   $1"
+        passes=$((passes + 1))
+    else
+        echo "FAIL $1"
+        failures=$((failures + 1))
+    fi
+}
+finish() {
+    echo "$passes passed, $failures failed"
+    [ "$failures" -eq 0 ]
+    exit
+}
+sizes=(16 32 48 64 128 256)
+rm -rf "$out"
+mkdir -p "$out"
+
+# Every file that an install puts in place, and nothing else.
+expected_files() {
+    {
+        echo usr/bin/migliar
+        echo "usr/share/applications/$id.desktop"
+        echo "usr/share/metainfo/$id.metainfo.xml"
+        for size in "${sizes[@]}"; do
+            echo "usr/share/icons/hicolor/${size}x$size/apps/$id.png"
+        done
+        echo "usr/share/icons/hicolor/scalable/apps/$id.svg"
+        echo usr/share/man/man6/migliar.6.gz
+        echo usr/share/doc/migliar/copyright
+        echo usr/share/doc/migliar/changelog.gz
+    } | LC_ALL=C sort
+}
+
+# Passes when a validator's report has no line of the given levels.
+clean_report() { # clean_report REPORT PATTERN
+    ! grep -qE "$2" <<<"$1"
+}
+
+case $mode in
+install)
+    root=$out/root
+    DESTDIR=$root cmake --install "$build" --prefix /usr >"$out/install.log" ||
+        { cat "$out/install.log"; check "cmake --install" false; finish; }
+    check "the installed files" diff <(expected_files) \
+        <(cd "$root" && find . ! -type d | sed 's|^\./||' | LC_ALL=C sort)
+    check "the game is executable" test -x "$root/usr/bin/migliar"
+
+    # The menu entry: valid, in Bulgarian and English, starting the installed game with its icon.
+    desktop=$root/usr/share/applications/$id.desktop
+    report=$(desktop-file-validate "$desktop" 2>&1)
+    status=$?
+    [ -n "$report" ] && echo "$report"
+    check "desktop-file-validate passes" test "$status" -eq 0
+    check "... without errors or warnings" clean_report "$report" 'error:|warning:'
+    entry() { # the value of KEY in the menu entry
+        awk -v key="$1" 'index($0, key "=") == 1 { print substr($0, length(key) + 2); exit }' \
+            "$desktop"
+    }
+    check "the entry starts the installed game" test -x "$root/usr/bin/$(entry Exec)"
+    check "the entry shows our icon" test "$(entry Icon)" = "$id"
+    check "Bulgarian name" test "$(entry 'Name[bg]')" = "Мигляр"
+    check "English name" test "$(entry Name)" = "Migliar"
+    check "Bulgarian comment" grep -qF 'буква' <<<"$(entry 'Comment[bg]')"
+    check "English comment" grep -q '^[A-Z][A-Za-z ,.-]*$' <<<"$(entry Comment)"
+    check "listed under Education and Game" \
+        grep -qE '(^|;)Education;(.*;)?Game;' <<<"$(entry Categories)"
+
+    # The AppStream component, alone and together with the menu entry it launches.
+    metainfo=$root/usr/share/metainfo/$id.metainfo.xml
+    report=$(appstreamcli validate --no-net "$metainfo" 2>&1)
+    status=$?
+    echo "$report"
+    check "appstreamcli validate --no-net passes" test "$status" -eq 0
+    check "... without errors or warnings" clean_report "$report" '^ *[EW]:'
+    report=$(appstreamcli validate-tree --no-net "$root" 2>&1)
+    status=$?
+    check "appstreamcli validate-tree passes" test "$status" -eq 0
+    check "... without errors or warnings" clean_report "$report" '^ *[EW]:'
+    check "the component's id" grep -q "<id>$id</id>" "$metainfo"
+    check "Bulgarian summary and description" \
+        test "$(grep -cE '<(summary|p) xml:lang="bg">' "$metainfo")" -ge 2
+    check "the release is this version" grep -q "<release version=\"$major.$minor\"" "$metainfo"
+    changelog=$(zcat "$root/usr/share/doc/migliar/changelog.gz" |
+        sed -n '1s/^migliar (\([^)]*\)).*/\1/p')
+    check "the changelog's version is the package's" test "$changelog" = "$major.$minor.$patch"
+
+    # The icons: each size as named, the 32-pixel one the window's own, every one what
+    # scripts/make-icon draws today, and the SVG the same picture.
+    hicolor=$root/usr/share/icons/hicolor
+    icon() { echo "$hicolor/${1}x$1/apps/$id.png"; }
+    for size in "${sizes[@]}"; do
+        dimensions=$(identify -format '%wx%h' "$(icon "$size")")
+        check "icon ${size}x$size ($dimensions)" test "$dimensions" = "${size}x$size"
+    done
+    window_icon=$source_dir/data/migliar.png
+    check "the 32-pixel icon is the window icon" cmp -s "$(icon 32)" "$window_icon"
+    check "... in 8-bit palette colour" test "$(identify -format \
+        '%[png:IHDR.color-type-orig] %[png:IHDR.bit-depth-orig]' "$window_icon")" = "3 8"
+    sh "$source_dir/scripts/make-icon" "$out/drawn"
+    for size in "${sizes[@]}"; do
+        drawn=$out/drawn/icons/migliar-$size.png
+        [ "$size" = 32 ] && drawn=$out/drawn/migliar.png
+        difference=$(compare -metric AE "$drawn" "$(icon "$size")" null: 2>&1)
+        check "make-icon draws the ${size}x$size icon ($difference pixels differ)" \
+            test "$difference" = 0
+    done
+    check "make-icon draws the Windows icon" \
+        cmp -s "$out/drawn/migliar.ico" "$source_dir/data/migliar.ico"
+    rsvg-convert -w 256 -h 256 "$hicolor/scalable/apps/$id.svg" -o "$out/svg-256.png"
+    distance=$(compare -metric RMSE "$out/svg-256.png" "$(icon 256)" null: 2>&1 |
+        sed 's/.*(\(.*\))/\1/')
+    check "the SVG draws the same icon (RMSE $distance)" \
+        awk -v d="$distance" 'BEGIN { exit !(d < 0.08) }'
+
+    # The installed game: it refuses politely without a display, and on one it opens a window
+    # that the desktop ties to the menu entry.
+    message=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$root/usr/bin/migliar" 2>&1)
+    check "without a display: exit status 1 and a message" \
+        test "$?" -eq 1 -a "${message#migliar: }" != "$message"
+    game_pid=
+    xvfb=
+    cleanup() {
+        [ -n "$game_pid" ] && kill "$game_pid" 2>/dev/null
+        [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null
+        wait 2>/dev/null
+    }
+    trap cleanup EXIT
+    exec {numbers}< <(Xvfb -displayfd 1 -noreset -screen 0 1024x768x24 -nolisten tcp 2>/dev/null &
+        echo "pid $!")
+    read -r _ xvfb <&"$numbers"
+    read -r -t 10 n <&"$numbers" || { check "Xvfb starts" false; finish; }
+    export DISPLAY=":$n"
+    for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.05; done
+    "$root/usr/bin/$(entry Exec)" &
+    game_pid=$!
+    window=
+    for _ in $(seq 100); do
+        window=$(xdotool search --pid "$game_pid" --name 'www.migliar.example' 2>/dev/null |
+            head -n 1)
+        [ -n "$window" ] && break
+        sleep 0.05
+    done
+    check "the installed game opens its window" test -n "$window"
+    if [ -n "$window" ]; then
+        class=$(xprop -id "$window" WM_CLASS | sed -n 's/.*", "\(.*\)"$/\1/p')
+        check "its window class '$class' is the entry's StartupWMClass" \
+            test "$class" = "$(entry StartupWMClass)"
+    fi
+    ;;
+
+deb)
+    (cd "$build" && cpack -G DEB -B "$out") >"$out/cpack.log" 2>&1 ||
+        { cat "$out/cpack.log"; check "cpack -G DEB" false; finish; }
+    deb=$out/migliar_$major.$minor.${patch}_$(dpkg --print-architecture).deb
+    check "built $(basename "$deb")" test -f "$deb"
+    [ -f "$deb" ] || finish
+    field() { dpkg-deb -f "$deb" "$1"; }
+    check "package name" test "$(field Package)" = migliar
+    check "version" test "$(field Version)" = "$major.$minor.$patch"
+    check "a maintainer with an address" grep -qE '^[^<]+ <[^@>]+@[^>]+>$' <<<"$(field Maintainer)"
+    check "a summary and a long description" test "$(field Description | wc -l)" -ge 3
+    depends=$(field Depends)
+    echo "Depends: $depends"
+    check "depends on the window's fonts" grep -qE '(^|, )fonts-liberation(,|$)' <<<"$depends"
+    check "shared library dependencies: Qt Widgets" grep -q 'libqt6widgets6 (>= ' <<<"$depends"
+    check "... and the C library" grep -q 'libc6 (>= ' <<<"$depends"
+    listing=$(dpkg-deb -c "$deb")
+    check "the package's files are the install's" diff <(expected_files) \
+        <(awk '$1 !~ /^d/ { sub(/^\.\//, "", $6); print $6 }' <<<"$listing" | LC_ALL=C sort)
+    check "everything belongs to root" test -z "$(awk '$2 != "root/root"' <<<"$listing")"
+    check "the game is rwxr-xr-x, the rest rw-r--r--" test -z "$(awk '$1 !~ /^d/ &&
+        !(($6 == "./usr/bin/migliar") ? $1 == "-rwxr-xr-x" : $1 == "-rw-r--r--")' <<<"$listing")"
+    report=$(lintian --fail-on error --display-info "$deb" 2>&1)
+    status=$?
+    echo "$report"
+    check "lintian finds no error" test "$status" -eq 0
+    check "... and says nothing worse than info" clean_report "$report" '^[EW]:'
+    ;;
+
+winres)
+    # As a Windows build does; the host's preprocessor stands in for mingw-w64's C compiler.
+    res=$out/migliar.res
+    x86_64-w64-mingw32-windres --preprocessor=cpp -I "$source_dir/data" \
+        "$source_dir/packaging/migliar.rc" -O res -o "$res"
+    check "windres compiles the resource script" test "$?" -eq 0 -a -s "$res"
+    [ -s "$res" ] || finish
+    back=$(x86_64-w64-mingw32-windres -i "$res" -O rc)
+    has() { grep -qF -- "$1" <<<"$back"; }
+    numbers="$major, $minor, $patch, $tweak"
+    shown=$(printf '%d.%02d' "$major" "$minor")
+    check "file version $numbers" has "FILEVERSION $numbers"
+    check "product version $numbers" has "PRODUCTVERSION $numbers"
+    check "file version string $shown" has "VALUE \"FileVersion\", \"$shown\""
+    check "product version string $shown" has "VALUE \"ProductVersion\", \"$shown\""
+    check "strings in US English, Unicode" has 'BLOCK "040904B0"'
+    check "translation: US English, code page 1200" has 'VALUE "Translation", 0x409, 1200'
+    languages=$(grep '^LANGUAGE' <<<"$back" | sort -u)
+    check "resources in US English (${languages//$'\n'/; })" test "$languages" = "LANGUAGE 9, 1"
+    # Мигляр, as windres writes it back in UTF-16: the code page of the script was honoured.
+    name='L"\x041c\x0438\x0433\x043b\x044f\x0440'
+    check "product name" has "VALUE \"ProductName\", $name\""
+    check "file description" has "VALUE \"FileDescription\", $name"
+    check "internal name" has 'VALUE "InternalName", "migliar"'
+    check "original file name" has 'VALUE "OriginalFilename", "migliar.exe"'
+    for key in CompanyName LegalCopyright LegalTrademarks; do
+        check "$key names the publisher" \
+            grep -q "VALUE \"$key\", .*www\.migliar\.example" <<<"$back"
+    done
+    # One icon of 32 x 32 pixels, one plane, 8 bits a pixel, and it is the window icon.
+    check "the icon: 32 x 32, 256 colours" has '"\040\040\000\000", 1, 8,'
+    difference=$(compare -metric AE "$source_dir/data/migliar.ico" "$source_dir/data/migliar.png" \
+        null: 2>&1)
+    check "... with the window icon's pixels" test "$difference" = 0
+    ;;
+*)
+    echo "unknown mode $mode"
+    exit 2
+    ;;
+esac
+finish
