@@ -13,19 +13,8 @@ check() { # check DESCRIPTION COMMAND...
     if "${@:2}"; then echo "ok   $1"; passes=$((passes + 1)); else echo "FAIL $1"; failures=$((failures + 1)); fi
 }
 
-game_pid=
-xvfb=
-cleanup() {
-    [ -n "$game_pid" ] && kill -9 "$game_pid" 2>/dev/null
-    [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null
-    wait 2>/dev/null
-}
-trap cleanup EXIT
-exec {numbers}< <(Xvfb -displayfd 1 -noreset -screen 0 1024x768x24 -dpi 96 -nolisten tcp 2>/dev/null & echo "pid $!")
-read -r _ xvfb <&"$numbers"
-read -r -t 10 n <&"$numbers" || { echo "FAIL Xvfb did not start"; exit 1; }
-export DISPLAY=":$n"
-for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.05; done
+. "$here/xserver.sh"
+start_xserver || { echo "FAIL Xvfb did not start"; exit 1; }
 
 # Pixel centres of the controls used (their twips over 15).
 show=(236 204)

@@ -135,20 +135,8 @@ install)
     message=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$root/usr/bin/migliar" 2>&1)
     check "without a display: exit status 1 and a message" \
         test "$?" -eq 1 -a "${message#migliar: }" != "$message"
-    game_pid=
-    xvfb=
-    cleanup() {
-        [ -n "$game_pid" ] && kill "$game_pid" 2>/dev/null
-        [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null
-        wait 2>/dev/null
-    }
-    trap cleanup EXIT
-    exec {numbers}< <(Xvfb -displayfd 1 -noreset -screen 0 1024x768x24 -nolisten tcp 2>/dev/null &
-        echo "pid $!")
-    read -r _ xvfb <&"$numbers"
-    read -r -t 10 n <&"$numbers" || { check "Xvfb starts" false; finish; }
-    export DISPLAY=":$n"
-    for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.05; done
+    . "$(dirname "$0")/xserver.sh"
+    start_xserver || { check "Xvfb starts" false; finish; }
     "$root/usr/bin/$(entry Exec)" &
     game_pid=$!
     window=

@@ -10,19 +10,8 @@ out=$2
 here=$(cd "$(dirname "$0")" && pwd)
 log=$out/valgrind.log
 
-game_pid=
-xvfb=
-cleanup() {
-    [ -n "$game_pid" ] && kill -9 "$game_pid" 2>/dev/null
-    [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null
-    wait 2>/dev/null
-}
-trap cleanup EXIT
-exec {numbers}< <(Xvfb -displayfd 1 -noreset -screen 0 1024x768x24 -dpi 96 -nolisten tcp 2>/dev/null & echo "pid $!")
-read -r _ xvfb <&"$numbers"
-read -r -t 10 n <&"$numbers" || { echo "FAIL Xvfb did not start"; exit 1; }
-export DISPLAY=":$n"
-for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.05; done
+. "$here/xserver.sh"
+start_xserver || { echo "FAIL Xvfb did not start"; exit 1; }
 
 # A forked child (libdbus starting a session bus) leaves the log alone.
 valgrind --tool=memcheck --leak-check=full --show-leak-kinds=definite \

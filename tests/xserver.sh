@@ -1,0 +1,20 @@
+# Sourced by the shell tests that need a real X server: starts a private Xvfb on a display it
+# picks itself, exports DISPLAY, and on exit ends it and the game under test ($game_pid) whatever
+# happened. Returns non-zero when Xvfb does not start.
+game_pid=
+xvfb=
+cleanup() {
+    [ -n "$game_pid" ] && kill -9 "$game_pid" 2>/dev/null
+    [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null
+    wait 2>/dev/null
+}
+trap cleanup EXIT
+start_xserver() {
+    local n
+    exec {numbers}< <(Xvfb -displayfd 1 -noreset -screen 0 1024x768x24 -dpi 96 -nolisten tcp \
+        2>/dev/null & echo "pid $!")
+    read -r _ xvfb <&"$numbers"
+    read -r -t 10 n <&"$numbers" || return 1
+    export DISPLAY=":$n"
+    for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.05; done
+}
