@@ -25,13 +25,7 @@ window=
 start_game() { # start_game NAME
     "$game" 2>"$out/close-$1.err" &
     game_pid=$!
-    window=
-    for _ in $(seq 400); do
-        window=$(xdotool search --name 'ИТ - показване части на буква' 2>/dev/null | head -n 1)
-        [ -n "$window" ] && break
-        sleep 0.05
-    done
-    [ -n "$window" ]
+    window=$(find_window 'ИТ - показване части на буква' 20)
 }
 click() { xdotool mousemove --window "$window" "$1" "$2" click 1; }
 error_box() { xdotool search --name '^Мигляр$' 2>/dev/null | head -n 1; }
@@ -45,8 +39,7 @@ raise_error() {
     click "${show[@]}"
     sleep 0.3
     click "${letter[@]}"
-    for _ in $(seq 100); do [ -n "$(error_box)" ] && return 0; sleep 0.05; done
-    return 1
+    find_window '^Мигляр$' 5 >/dev/null
 }
 
 close_and_wait() { # close_and_wait NAME

@@ -18,13 +18,8 @@ valgrind --tool=memcheck --leak-check=full --show-leak-kinds=definite \
     --errors-for-leak-kinds=definite --child-silent-after-fork=yes --num-callers=40 \
     --suppressions="$here/valgrind.supp" --error-exitcode=99 --log-file="$log" "$game" &
 game_pid=$!
-window=
-for _ in $(seq 1200); do
-    window=$(xdotool search --name 'ИТ - показване части на буква' 2>/dev/null | head -n 1)
-    [ -n "$window" ] && break
-    sleep 0.1
-done
-[ -n "$window" ] || { echo "FAIL the window did not show"; exit 1; }
+window=$(find_window 'ИТ - показване части на буква' 120) ||
+    { echo "FAIL the window did not show"; exit 1; }
 sleep 1
 click() { xdotool mousemove --window "$window" "$1" "$2" click 1; sleep 0.3; }
 
@@ -42,13 +37,7 @@ done
 click 236 204
 sleep 0.5
 click 52 244
-box=
-for _ in $(seq 100); do
-    box=$(xdotool search --name '^Мигляр$' 2>/dev/null | head -n 1)
-    [ -n "$box" ] && break
-    sleep 0.1
-done
-[ -n "$box" ] || echo "FAIL the error box did not show"
+box=$(find_window '^Мигляр$' 10) || echo "FAIL the error box did not show"
 "$here/wm_close.py" "$window"
 for _ in $(seq 1200); do kill -0 "$game_pid" 2>/dev/null || break; sleep 0.1; done
 if kill -0 "$game_pid" 2>/dev/null; then

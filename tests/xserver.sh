@@ -18,3 +18,14 @@ start_xserver() {
     export DISPLAY=":$n"
     for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.05; done
 }
+# find_window TITLE_PATTERN SECONDS: prints the first window whose title matches, waiting for it
+# up to SECONDS; fails when none shows.
+find_window() {
+    local found deadline=$((SECONDS + $2))
+    while :; do
+        found=$(xdotool search --name "$1" 2>/dev/null | head -n 1)
+        [ -n "$found" ] && { echo "$found"; return 0; }
+        [ "$SECONDS" -ge "$deadline" ] && return 1
+        sleep 0.05
+    done
+}
