@@ -1,6 +1,6 @@
 // The forms layer on a small window of its own: twips, control arrays, options, the timer and
 // what happens to a runtime error.
-#include "forms.h"
+#include "support.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QTest>
+#include <qpa/qwindowsysteminterface.h>
 
 #include <array>
 
@@ -58,7 +59,7 @@ int errorOf(const std::function<void()>& f) {
 // Closes the next modal message box once it has shown for `after` ms, handing back its text.
 void dismissNextBox(QString* text, int after = 0) {
     QTimer::singleShot(after, [text, after] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+        if (auto* box = shownErrorBox()) {
             *text = box->text();
             box->buttons().first()->click();
         } else {
@@ -137,6 +138,21 @@ class FormsTest : public QObject {
         QTest::mouseClick(form.Choice(1).widget(), Qt::LeftButton);
         QVERIFY(form.Choice(1).Value() && !form.Choice(0).Value());
         QCOMPARE(form.choiceClicks, (std::vector<int>{1, 0, 1}));
+        // Assistive technology toggles an option, with no click: its Click runs all the same, once.
+        auto* first = static_cast<QAbstractButton*>(form.Choice(0).widget());
+        first->toggle();
+        QVERIFY(form.Choice(0).Value() && !form.Choice(1).Value());
+        QCOMPARE(form.choiceClicks, (std::vector<int>{1, 0, 1, 0}));
+
+        // While another handler runs (the error box shows), a toggle cannot run its Click: the
+        // selection stays with the option whose Click ran last.
+        form.Go.onClick = [&](Integer) {
+            first->toggle();
+            QVERIFY(form.Choice(1).Value() && !form.Choice(0).Value());
+        };
+        form.Choice(1).setValue(true);
+        QTest::mouseClick(form.Go(0).widget(), Qt::LeftButton);
+        QCOMPARE(form.choiceClicks, (std::vector<int>{1, 0, 1, 0, 1}));
     }
 
     void enablingARunningTimerKeepsItsPhase() {
@@ -174,7 +190,7 @@ class FormsTest : public QObject {
         form.Clock.setInterval(20);
         form.Clock.onTimer = [&] {
             ++ticks;
-            tickInsideBox = tickInsideBox || QApplication::activeModalWidget() != nullptr;
+            tickInsideBox = tickInsideBox || shownErrorBox() != nullptr;
         };
         form.Go.onClick = [&](Integer) {
             form.Clock.setEnabled(true);
@@ -224,6 +240,39 @@ class FormsTest : public QObject {
         QVERIFY(!form.Deliver([&] { ++clicks; }));
         QCOMPARE(ticks, 0);
         QCOMPARE(clicks, 1);
+    }
+
+    // While the error box shows, the window takes no input, yet the window system's close request
+    // still closes it at once and ends the box with it, on every platform.
+    void theBoxHoldsOffInputButNotTheWindowSystemsClose() {
+        TestForm form;
+        form.window()->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.window()));
+        int clicks = 0;
+        form.Go.onClick = [&](Integer) {
+            ++clicks;
+            Val(u"1e999"_s);
+        };
+        bool typedUnder = false, clickedUnder = false, closed = false;
+        QTimer::singleShot(100, [&] {
+            QVERIFY(shownErrorBox());
+            QTest::keyClicks(form.Box.widget(), u"7"_s);
+            typedUnder = !form.Box.Text().isEmpty();
+            QTest::mouseClick(form.Go(0).widget(), Qt::LeftButton);
+            clickedUnder = clicks > 1;
+            QWindowSystemInterface::handleCloseEvent<QWindowSystemInterface::SynchronousDelivery>(
+                form.window()->windowHandle());
+            closed = form.Closed();
+            if (auto* box = shownErrorBox())
+                box->done(0); // the close did not end it: the test fails, and need not hang
+        });
+        QElapsedTimer took;
+        took.start();
+        QTest::mouseClick(form.Go(0).widget(), Qt::LeftButton);
+        QVERIFY(!typedUnder && !clickedUnder);
+        QVERIFY(closed && !form.window()->isVisible());
+        QVERIFY(took.elapsed() < 2000); // the box went with the window, nobody closed it
+        QVERIFY(!shownErrorBox());
     }
 
     void aTypedTextIsWhatTheBoxHolds() {

@@ -341,7 +341,7 @@ class GameTest : public QObject {
 
         QString shown;
         QTimer::singleShot(50, [&] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            auto* box = shownErrorBox();
             if (box) {
                 shown = box->text();
                 box->buttons().first()->click();

@@ -17,7 +17,6 @@
 #include <string>
 #include <vector>
 
-class QAbstractNativeEventFilter;
 class QWidget;
 
 namespace forms {
@@ -102,8 +101,8 @@ class Control {
 
   protected:
     // Player input reaches the array's handler through the form's gate, and only while the
-    // control is enabled and visible.
-    void playerClicked();
+    // control is enabled and visible. False when another handler runs and the click is lost.
+    bool playerClicked();
     // A click raised by code runs the handler at once, nested in the handler that caused it.
     void raiseClick();
 
@@ -165,6 +164,13 @@ class OptionButton : public Control {
     // True clears the other options of the container and, if this one was not selected,
     // raises its Click before returning.
     void setValue(bool value);
+
+  private:
+    // The player selected this option, by mouse, keyboard or assistive technology.
+    void playerSelected();
+    // Selects or clears without a Click.
+    void select(bool value);
+    bool settingValue_ = false;
 };
 
 // ---- Control arrays --------------------------------------------------------------------------
@@ -251,10 +257,12 @@ class Form {
     // events are dropped.
     bool Deliver(const std::function<void()>& handler);
 
-    // How a runtime error reaches the player; by default a modal message box.
+    // How a runtime error reaches the player; by default a message box over the window, which
+    // holds off the player's input until it is closed, as a modal box would, yet lets the window
+    // close at any moment. An empty reporter restores the box.
     using ErrorReporter = std::function<void(const RuntimeError&)>;
     static void SetErrorReporter(ErrorReporter reporter);
-    static void ShowErrorBox(const RuntimeError& error);
+    static void ShowErrorBox(const RuntimeError& error, QWidget* over = nullptr);
 
   protected:
     virtual void Form_Load() {}
@@ -278,7 +286,6 @@ class Form {
     std::map<std::string, std::unique_ptr<ControlArrayBase>> arrays_;
     std::map<std::string, std::unique_ptr<Timer>> timers_;
     QWidget* backmostWindowed_ = nullptr; // loaded labels join the label layer just behind it
-    std::unique_ptr<QAbstractNativeEventFilter> closeRequests_;
     bool busy_ = false;
     bool closed_ = false;
 };

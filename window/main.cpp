@@ -12,11 +12,16 @@ int main(int argc, char* argv[]) {
     }
     forms::EnsureUtf8Locale();
     forms::PreferPlainImageTransfer();
-    QApplication app(argc, argv);
+    // The game takes no command line: Qt sees the program's name alone, so none of its own
+    // options (-reverse, -stylesheet, -style, -platform ...) can change the window. A platform is
+    // still chosen the usual way, through QT_QPA_PLATFORM.
+    int nameOnly = argc > 0 ? 1 : 0;
+    QApplication app(nameOnly, argv);
     QApplication::setApplicationName(QStringLiteral("migliar"));
     QApplication::setApplicationVersion(QStringLiteral("1.00"));
     // Ties the window to its menu entry, so that a Wayland desktop shows the entry's name and icon.
     QApplication::setDesktopFileName(QStringLiteral(MIGLIAR_APP_ID));
+    forms::SpeakBulgarian(app);
     forms::FixLook(app);
 
     Migliar form;

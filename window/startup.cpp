@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QStyle>
 #include <QStyleFactory>
+#include <QTranslator>
 
 #include <clocale>
 #include <cstdlib>
@@ -48,6 +49,9 @@ bool xServerAnswers(const QByteArray& display) {
 } // namespace
 
 QString MissingDisplay() {
+#if defined(_WIN32)
+    return {}; // Windows has no DISPLAY: its desktop is always there for a program it starts
+#endif
     const QString platform = environment("QT_QPA_PLATFORM");
     if (!platform.isEmpty() && !platform.startsWith(u"xcb"))
         return {}; // offscreen, wayland and the like: Qt's own business
@@ -79,6 +83,12 @@ void EnsureUtf8Locale() {
 void PreferPlainImageTransfer() {
     if (!qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM"))
         qputenv("QT_XCB_NO_MITSHM", "1");
+}
+
+void SpeakBulgarian(QApplication& app) {
+    auto* translator = new QTranslator(&app);
+    if (translator->load(QStringLiteral(":/translations/qtbase_bg.qm")))
+        QCoreApplication::installTranslator(translator);
 }
 
 void FixLook(QApplication& app) {

@@ -20,6 +20,10 @@ void EnsureUtf8Locale();
 // Call before the application object is made.
 void PreferPlainImageTransfer();
 
+// Qt's own texts that a pupil can meet (a text box's context menu, a scroll bar's menu, what a
+// screen reader says of a button's action) in Bulgarian, whatever language the desktop runs in.
+void SpeakBulgarian(QApplication& app);
+
 // A fixed style and palette: the window's colours and fonts show the same on every desktop.
 void FixLook(QApplication& app);
 

@@ -1,0 +1,287 @@
+#include "forms.h"
+#include "widgets.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QMessageBox>
+#include <QScreen>
+
+#include <algorithm>
+
+namespace forms {
+
+namespace {
+
+// What tests put in place of the error box; empty: the box.
+Form::ErrorReporter& customReporter() {
+    static Form::ErrorReporter instance;
+    return instance;
+}
+
+// The form's own window: it tells the form when the player has closed it.
+class FormWindow : public QWidget {
+  public:
+    explicit FormWindow(std::function<void()> closed)
+        : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                               Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+          closed_(std::move(closed)) {}
+
+  protected:
+    void closeEvent(QCloseEvent* event) override {
+        QWidget::closeEvent(event);
+        if (event->isAccepted())
+            closed_();
+    }
+
+  private:
+    std::function<void()> closed_;
+};
+
+bool isPlayerInput(QEvent::Type type) {
+    switch (type) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+    case QEvent::Wheel:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+    case QEvent::Shortcut:
+    case QEvent::ContextMenu:
+    case QEvent::InputMethod:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+    case QEvent::TabletPress:
+    case QEvent::TabletRelease:
+    case QEvent::TabletMove:
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
+    case QEvent::Drop:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Holds the player's input off a window while the error box shows over it, as a modal box
+// would, and ends the box when the window goes. The window is deliberately not blocked the way
+// Qt blocks a window under a modal box: Qt then drops the window system's close request, on
+// every platform, and the player could not close the game while the box shows.
+class InputHold : public QObject {
+  public:
+    InputHold(QWidget* window, std::function<void()> windowGone)
+        : window_(window), windowGone_(std::move(windowGone)) {
+        qApp->installEventFilter(this);
+    }
+    ~InputHold() override { qApp->removeEventFilter(this); }
+
+  protected:
+    bool eventFilter(QObject* target, QEvent* event) override {
+        if (target == window_ && event->type() == QEvent::Hide) {
+            windowGone_();
+            return false;
+        }
+        if (!isPlayerInput(event->type()))
+            return false;
+        const auto* widget = qobject_cast<QWidget*>(target);
+        return widget && widget->window() == window_;
+    }
+
+  private:
+    QWidget* window_;
+    std::function<void()> windowGone_;
+};
+
+} // namespace
+
+Form::Form(const DesignWindow& design, std::span<const DesignControl> controls)
+    : window_(std::make_unique<FormWindow>([this] { windowClosed(); })),
+      fontFace_(design.fontFace) {
+    window_->setWindowTitle(QString::fromUtf16(design.caption));
+    // Naming the format spares Qt probing every image plugin for it.
+    window_->setWindowIcon(QPixmap::fromImage(QImage(QString::fromLatin1(design.icon), "PNG")));
+    window_->setFont(designFont(design.fontFace, design.fontPoints));
+    paintBackground(window_.get(), design.backColour);
+    window_->setFixedSize(PixelOf(design.clientWidth), PixelOf(design.clientHeight));
+
+    for (const DesignControl& d : controls) {
+        const std::string name = d.name;
+        if (d.kind == Kind::Timer) {
+            timers_.emplace(name, std::make_unique<Timer>(*this, d));
+            continue;
+        }
+        auto& array = arrays_[name];
+        if (!array) {
+            switch (d.kind) {
+            case Kind::TextBox:
+                array = std::make_unique<ControlArray<TextBox>>(*this, name);
+                break;
+            case Kind::Label:
+                array = std::make_unique<ControlArray<Label>>(*this, name);
+                break;
+            case Kind::PictureBox:
+                array = std::make_unique<ControlArray<PictureBox>>(*this, name);
+                break;
+            case Kind::CommandButton:
+                array = std::make_unique<ControlArray<CommandButton>>(*this, name);
+                break;
+            case Kind::Frame:
+                array = std::make_unique<ControlArray<Frame>>(*this, name);
+                break;
+            case Kind::OptionButton:
+                array = std::make_unique<ControlArray<OptionButton>>(*this, name);
+                break;
+            case Kind::Timer:
+                break;
+            }
+        }
+        create(d, d.index, *array);
+    }
+
+    // Stacking: raise from the back to the front, so the frontmost ends on top.
+    std::vector<const Control*> all;
+    for (const auto& [name, array] : arrays_)
+        for (const auto& [index, control] : array->members_)
+            all.push_back(control.get());
+    std::sort(all.begin(), all.end(), [](const Control* a, const Control* b) {
+        return a->design().stacking > b->design().stacking;
+    });
+    for (const Control* c : all) {
+        c->widget()->raise();
+        if (!backmostWindowed_ && c->design().kind != Kind::Label)
+            backmostWindowed_ = c->widget();
+    }
+
+    // Focus order.
+    std::sort(all.begin(), all.end(), [](const Control* a, const Control* b) {
+        return a->design().tabIndex < b->design().tabIndex;
+    });
+    QWidget* previous = nullptr;
+    for (const Control* c : all) {
+        if (!takesFocus(c->design().kind))
+            continue;
+        if (previous)
+            QWidget::setTabOrder(previous, c->widget());
+        previous = c->widget();
+    }
+}
+
+Form::~Form() = default;
+
+Control& Form::create(const DesignControl& d, Integer index, ControlArrayBase& array) {
+    QWidget* parent = window_.get();
+    if (d.container)
+        parent = single<Control>(d.container).widget();
+    std::unique_ptr<Control> control;
+    switch (d.kind) {
+    case Kind::TextBox:
+        control = std::make_unique<TextBox>(parent, d, index, &array);
+        break;
+    case Kind::Label:
+        control = std::make_unique<Label>(parent, d, index, &array);
+        break;
+    case Kind::PictureBox:
+        control = std::make_unique<PictureBox>(parent, d, index, &array);
+        break;
+    case Kind::CommandButton:
+        control = std::make_unique<CommandButton>(parent, d, index, &array);
+        break;
+    case Kind::Frame:
+        control = std::make_unique<Frame>(parent, d, index, &array);
+        break;
+    case Kind::OptionButton:
+        control = std::make_unique<OptionButton>(parent, d, index, &array);
+        break;
+    case Kind::Timer:
+        break;
+    }
+    if (backmostWindowed_) { // a member loaded at run time
+        if (d.kind == Kind::Label)
+            control->widget()->stackUnder(backmostWindowed_);
+        else
+            control->widget()->raise();
+    }
+    if (d.fontPoints > 0)
+        control->widget()->setFont(designFont(fontFace_, d.fontPoints));
+    Control& result = *control;
+    array.members_[index.value()] = std::move(control);
+    return result;
+}
+
+void Form::Start() {
+    Deliver([this] { Form_Load(); });
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (screen) {
+        const QRect area = screen->availableGeometry();
+        window_->move(area.center() - window_->rect().center());
+    }
+    window_->show();
+    for (QWidget* w = window_->nextInFocusChain(); w != window_.get(); w = w->nextInFocusChain()) {
+        if (w->isVisibleTo(window_.get()) && w->isEnabled() && (w->focusPolicy() & Qt::TabFocus)) {
+            w->setFocus(Qt::OtherFocusReason);
+            break;
+        }
+    }
+}
+
+bool Form::Deliver(const std::function<void()>& handler) {
+    if (busy_ || closed_)
+        return false;
+    busy_ = true;
+    try {
+        handler();
+    } catch (const RuntimeError& error) {
+        // Ticks that come meanwhile wait for the box to close.
+        if (customReporter())
+            customReporter()(error);
+        else
+            ShowErrorBox(error, window_.get());
+    }
+    busy_ = false;
+    deliverWaitingTicks();
+    return true;
+}
+
+void Form::windowClosed() {
+    // The window goes and its timers with it: no tick runs after closing, not even one that
+    // waited for the error box the player closed the window over.
+    closed_ = true;
+    for (auto& [name, timer] : timers_) {
+        timer->clock_.stop();
+        timer->waiting_ = false;
+    }
+}
+
+void Form::deliverWaitingTicks() {
+    for (auto& [name, timer] : timers_) {
+        if (timer->waiting_) {
+            timer->waiting_ = false;
+            timer->deliver();
+        }
+    }
+}
+
+void Form::SetErrorReporter(ErrorReporter reporter) {
+    customReporter() = std::move(reporter);
+}
+
+void Form::ShowErrorBox(const RuntimeError& error, QWidget* over) {
+    QMessageBox box(
+        QMessageBox::Critical, QStringLiteral("Мигляр"),
+        QStringLiteral("Грешка при изпълнение %1:\n%2").arg(error.number()).arg(error.message()),
+        QMessageBox::NoButton, over);
+    box.addButton(QStringLiteral("Добре"), QMessageBox::AcceptRole);
+    // Waits for the box as exec() would, but without Qt's modality (see InputHold).
+    box.setWindowModality(Qt::NonModal);
+    QEventLoop waiting;
+    QObject::connect(&box, &QDialog::finished, &waiting, &QEventLoop::quit);
+    std::optional<InputHold> hold;
+    if (over)
+        hold.emplace(over, [&box] { box.done(0); });
+    box.show();
+    waiting.exec();
+}
+
+} // namespace forms
