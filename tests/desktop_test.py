@@ -287,11 +287,12 @@ def slid_steps(game, mode, what):
 
 
 class Game:
-    def __init__(self, suite, name, **env):
+    def __init__(self, suite, name, arguments=(), **env):
         self.suite, self.name = suite, name
         self.log = os.path.join(OUT, f"desktop-{name}.log")
         with open(self.log, "w") as log:
-            self.process = suite.processes.start([GAME], env=dict(suite.env, **env), stdout=log,
+            self.process = suite.processes.start([GAME, *arguments], env=dict(suite.env, **env),
+                                                 stdout=log,
                                                  stderr=subprocess.STDOUT)
         self.window = wait_for(self.find_window, 15)
         if not self.window:
@@ -758,6 +759,56 @@ def closing(game):
           status)
 
 
+def act(accessible, action):
+    """What a screen reader or a switch does: one of the control's own accessible actions."""
+    names = [accessible.get_action_name(i) for i in range(accessible.get_n_actions())]
+    return action in names and accessible.do_action(names.index(action))
+
+
+def by_assistive_technology(suite):
+    group("a mode chosen and a reveal started by assistive technology")
+    game = Game(suite, "assistive")
+    try:
+        for mode in (1, 3):  # each time another option than the one selected
+            game.click(rect(CLEAR))
+            toggled = act(game.controls[MODES[mode]], "Toggle")
+            check(f"'Toggle' selects '{MODES[mode]}'",
+                  toggled and wait_for(lambda: game.state(MODES[mode], "checked"), 2))
+            check("'Press' on 'Покажи' starts the reveal", act(game.controls["Покажи"], "Press")
+                  and wait_for(lambda: not game.state(MODES[0], "sensitive"), 3))
+            time.sleep(0.5)
+            steps = slid_steps(game, mode, f"toggled-{mode}")
+            check(f"the cover slides the way '{MODES[mode]}' shows", bool(steps), steps)
+        game.close()
+        check("closes with status 0", game.ended(5) == 0)
+    finally:
+        suite.processes.stop(game.process)
+
+
+def arguments(suite, small):
+    group("the game takes no command line")
+    sheet = os.path.join(OUT, "desktop-sheet.qss")
+    with open(sheet, "w") as style:
+        style.write("* { background: black; color: white; }")
+    given = ["-reverse", "-stylesheet", sheet, "-style", "Windows", "-platform", "offscreen",
+             "--help", "файл.txt"]
+    game = Game(suite, "arguments", given)
+    try:
+        shot = game.shot("start")
+        # Everything but the message box, whose text cursor blinks.
+        message = rect((120, 4440, 7215, 1815))
+        differ = [p for p in small.points((0, 0, small.width, small.height))
+                  if shot.at(*p) != small.at(*p) and not (
+                      message[0] <= p[0] < message[0] + message[2] and message[1] <= p[1])]
+        check(f"with {' '.join(given[:-1])} ... the window is the same to the pixel",
+              (shot.width, shot.height) == (small.width, small.height) and not differ,
+              differ[:5])
+        game.close()
+        check("closes with status 0", game.ended(5) == 0)
+    finally:
+        suite.processes.stop(game.process)
+
+
 def scaled(suite, small):
     group("at QT_SCALE_FACTOR=2")
     game = Game(suite, "scale2", QT_SCALE_FACTOR="2")
@@ -814,6 +865,8 @@ def main():
         finally:
             suite.processes.stop(game.process)
         scaled(suite, small)
+        arguments(suite, small)
+        by_assistive_technology(suite)
     except BaseException as error:  # a harness failure or a signal counts as a failed check
         check("the suite ran to its end", False, f"{type(error).__name__}: {error}")
     finally:

@@ -1,8 +1,14 @@
 // The window as it first shows: the board, the hidden letter, the gates, the draw and the picture.
 #include "support.h"
 
+#include "startup.h"
+
 #include <QApplication>
 #include <QImage>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QRegularExpression>
+#include <QScrollBar>
 #include <QTest>
 
 using namespace forms;
@@ -154,6 +160,54 @@ class StartupTest : public QObject {
         w.Picture1.setLeft(3000);
         const QImage uncovered = w.window()->grab().toImage();
         QVERIFY(countColour(uncovered, letterBox, QColor(0, 0, 0)) > 50);
+    }
+
+    // A right click on any text box or the message box's scroll bar opens Qt's standard menu;
+    // every entry of it must be Bulgarian, whatever language the desktop runs in.
+    void theStandardMenusAreBulgarian() {
+        QLocale::setDefault(QLocale(QLocale::English));
+        forms::SpeakBulgarian(*qApp);
+        Started s;
+        Migliar& w = s.w;
+        w.Picture1.setLeft(3000); // the letter box can be clicked once the cover has slid off
+        w.window()->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.window()));
+        auto* message = static_cast<QPlainTextEdit*>(w.Text1(0).widget());
+        const std::vector<QWidget*> boxes = {w.Text3(0).widget(), w.Text3(1).widget(),
+                                             message->viewport(), message->verticalScrollBar(),
+                                             w.Text2.widget()};
+        const QRegularExpression latin(u"[A-Za-z]"_s);
+        for (QWidget* box : boxes) {
+            QStringList entries, foreign;
+            // Some menus run their own loop: read and close the menu from inside it.
+            QTimer::singleShot(100, [&] {
+                auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+                std::vector<QMenu*> menus = {menu};
+                while (!menus.empty() && menus.back()) {
+                    QMenu* m = menus.back();
+                    menus.pop_back();
+                    for (QAction* action : m->actions()) {
+                        if (action->menu())
+                            menus.push_back(action->menu());
+                        if (action->isSeparator())
+                            continue;
+                        // The shortcut after the tab is a key's name, not a word.
+                        const QString text = action->text().section(u'\t', 0, 0).remove(u'&');
+                        entries << text;
+                        if (text.isEmpty() || text.contains(latin))
+                            foreign << text;
+                    }
+                }
+                if (menu)
+                    menu->close();
+            });
+            const QPoint at = box->mapTo(w.window(), box->rect().center());
+            QTest::mouseClick(w.window()->windowHandle(), Qt::RightButton, {}, at);
+            QTRY_VERIFY(!entries.isEmpty());
+            QVERIFY2(foreign.isEmpty(),
+                     qPrintable(box->metaObject()->className() + u": "_s + foreign.join(u", "_s)));
+        }
+        QLocale::setDefault(QLocale::system());
     }
 };
 
