@@ -303,6 +303,7 @@ class Game:
             raise RuntimeError(f"{name}: not on the accessibility bus")
         self.collect()
         self.shots = 0
+        suite.first_letters.append(self.text(LETTER))
 
     def find_window(self):
         display = self.suite.display
@@ -421,6 +422,7 @@ class Suite:
         os.chmod(runtime, 0o700)
         self.env["XDG_RUNTIME_DIR"] = runtime
         self.env["QT_LINUX_ACCESSIBILITY_ALWAYS_ON"] = "1"
+        self.first_letters = []  # the letter each start hid first
 
     def start_x(self):
         # 96 DPI and room for the window at twice its size; Xvfb picks a free display itself.
@@ -867,6 +869,10 @@ def main():
         scaled(suite, small)
         arguments(suite, small)
         by_assistive_technology(suite)
+        group("every start draws anew")
+        # An unseeded generator would hide the same first letter every time.
+        check(f"{len(suite.first_letters)} starts hid more than one first letter",
+              len(set(suite.first_letters)) > 1, suite.first_letters)
     except BaseException as error:  # a harness failure or a signal counts as a failed check
         check("the suite ran to its end", False, f"{type(error).__name__}: {error}")
     finally:

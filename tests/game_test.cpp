@@ -8,6 +8,7 @@
 #include <QPlainTextEdit>
 #include <QTest>
 #include <QTextBlock>
+#include <QWindow>
 
 #include <random>
 
@@ -377,6 +378,8 @@ class GameTest : public QObject {
         click(w.Option1(3));
         click(w.Command1(0));
         s.tick(42);
+        w.Picture1.setWidth(730); // a cover out of shape goes back to the letter box's
+        w.Picture1.setHeight(1210);
         const QString quotation = w.Text1(1).Text();
         click(w.Command1(1));
         QCOMPARE(stateOf(w), State::Ready);
@@ -388,6 +391,32 @@ class GameTest : public QObject {
         QVERIFY(w.Option1(3).Value());
         QCOMPARE(w.Picture1.Left(), 480.f);
         QCOMPARE(w.Picture1.Top(), 1320.f);
+        QCOMPARE(w.Picture1.Width(), 1000.f);
+        QCOMPARE(w.Picture1.Height(), 1000.f);
+    }
+
+    // A press on a letter that the pupil drags off before letting go is no guess; nor is a press
+    // elsewhere released on a letter.
+    void aPressDraggedOffALetterIsNoGuess() {
+        Started s;
+        Migliar& w = s.w;
+        w.window()->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.window()));
+        click(w.Command1(0));
+        s.tick(5);
+        QWindow* window = w.window()->windowHandle();
+        const QPoint letter = pixelsOf(rightLabel(w)).center();
+        const QPoint away = letter + QPoint(0, 60);
+        QTest::mousePress(window, Qt::LeftButton, {}, letter);
+        QTest::mouseMove(window, away);
+        QTest::mouseRelease(window, Qt::LeftButton, {}, away);
+        QTest::mousePress(window, Qt::LeftButton, {}, away);
+        QTest::mouseMove(window, letter);
+        QTest::mouseRelease(window, Qt::LeftButton, {}, letter);
+        QCOMPARE(stateOf(w), State::Revealing);
+        QCOMPARE(w.Text3(0).Text(), QString());
+        QTest::mouseClick(window, Qt::LeftButton, {}, letter); // a click still counts
+        QCOMPARE(w.Text3(0).Text(), u"1"_s);
     }
 
     // A whole game through real mouse clicks on the shown window, with the real timer.

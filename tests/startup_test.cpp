@@ -4,7 +4,10 @@
 #include "startup.h"
 
 #include <QApplication>
+#include <QFontInfo>
 #include <QImage>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
@@ -160,6 +163,49 @@ class StartupTest : public QObject {
         w.Picture1.setLeft(3000);
         const QImage uncovered = w.window()->grab().toImage();
         QVERIFY(countColour(uncovered, letterBox, QColor(0, 0, 0)) > 50);
+    }
+
+    // Times New Roman, normal weight, at the design's sizes (16, 19 and 64 pixels at 96 dots an
+    // inch), and each caption aligned as designed.
+    void everyControlHasItsFontAndAlignment() {
+        Started s;
+        Migliar& w = s.w;
+        struct Expected {
+            const Control& control;
+            int pixels;
+            Qt::Alignment across;
+        };
+        std::vector<Expected> all = {{w.Text1(0), 16, Qt::AlignLeft},
+                                     {w.Text1(1), 16, Qt::AlignLeft},
+                                     {w.Label1(0), 16, Qt::AlignHCenter},
+                                     {w.Label1(1), 16, Qt::AlignLeft},
+                                     {w.Label1(2), 16, Qt::AlignLeft},
+                                     {w.Text2, 64, Qt::AlignHCenter},
+                                     {w.Command1(0), 16, {}},
+                                     {w.Command1(1), 16, {}},
+                                     {w.Frame1, 16, {}},
+                                     {w.Text3(0), 16, Qt::AlignLeft},
+                                     {w.Text3(1), 16, Qt::AlignLeft}};
+        for (int n = 0; n <= 4; ++n)
+            all.push_back({w.Option1(n), 16, {}});
+        for (int k = 0; k <= 30; ++k)
+            all.push_back({w.Label2(k), 19, Qt::AlignHCenter});
+        for (const Expected& e : all) {
+            const QWidget* widget = e.control.widget();
+            const QFont font = widget->font();
+            const QString what = QString::fromLatin1(widget->metaObject()->className());
+            QVERIFY2(font.family() == u"Times New Roman"_s, qPrintable(what));
+            QVERIFY2(QFontInfo(font).pixelSize() == e.pixels, qPrintable(what));
+            QVERIFY2(font.weight() == QFont::Normal && !font.italic() && !font.underline() &&
+                         !font.strikeOut(),
+                     qPrintable(what));
+            Qt::Alignment alignment = e.across;
+            if (auto* label = qobject_cast<const QLabel*>(widget))
+                alignment = label->alignment();
+            else if (auto* line = qobject_cast<const QLineEdit*>(widget))
+                alignment = line->alignment();
+            QVERIFY2((alignment & Qt::AlignHorizontal_Mask) == e.across, qPrintable(what));
+        }
     }
 
     // A right click on any text box or the message box's scroll bar opens Qt's standard menu;
