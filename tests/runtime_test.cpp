@@ -109,11 +109,27 @@ class RuntimeTest : public QObject {
         QTest::newRow("negative exponent") << "25e-1" << 2.5;
         QTest::newRow("bare exponent letter") << "3e" << 3.0;
         QTest::newRow("second point") << "1.2.3" << 1.2;
-        QTest::newRow("inner blank ends it") << "1 2" << 1.0;
+        QTest::newRow("inner blank skipped") << "1 2" << 12.0;
+        QTest::newRow("blanks everywhere") << "- 1 . 5 e\t1\r\n2x" << -1.5e12;
+        QTest::newRow("blanks then a word") << " 1615 198th Street" << 1615198.0;
         QTest::newRow("hex") << "&H1F" << 31.0;
         QTest::newRow("hex lower") << "&hff" << 255.0;
         QTest::newRow("octal") << "&O17" << 15.0;
         QTest::newRow("hex without digits") << "&H" << 0.0;
+        QTest::newRow("ampersand alone") << "&12" << 0.0;
+        QTest::newRow("hex with blanks") << "& H F F" << 255.0;
+        QTest::newRow("hex then letters") << "&H1Fzz" << 31.0;
+        QTest::newRow("octal then 8") << "&O17 8 9" << 15.0;
+        QTest::newRow("hex then a minus") << "&HFF-1" << 255.0;
+        QTest::newRow("hex E is a digit") << "&H1E5" << 485.0;
+        QTest::newRow("hex, 16-bit sign") << "&HFFFF" << -1.0;
+        QTest::newRow("hex, 16-bit lowest") << "&H8000" << -32768.0;
+        QTest::newRow("hex, leading zeros") << "&H0000FFFF" << -1.0;
+        QTest::newRow("hex past 16 bits") << "&H10000" << 65536.0;
+        QTest::newRow("hex, 32-bit sign") << "&HFFFFFFFF" << -1.0;
+        QTest::newRow("hex past 32 bits") << "&H100000000" << 4294967296.0;
+        QTest::newRow("hex, 64 bits") << "&HFFFFFFFFFFFFFFFF" << 18446744073709551615.0;
+        QTest::newRow("octal, 16-bit sign") << "&O177777" << -1.0;
         QTest::newRow("underflow") << "1e-999" << 0.0;
         QTest::newRow("tiny after zeros") << "0.0000000001e-300" << 0.0;
         QTest::newRow("largest") << "1.7976931348623157e308" << 1.7976931348623157e308;
@@ -131,6 +147,45 @@ class RuntimeTest : public QObject {
         QCOMPARE(errorOf([] { Val(QString(400, u'9')); }), int(Overflow));
         QCOMPARE(errorOf([] { Val(u"0.0001e400"_s); }), int(Overflow));
         QCOMPARE(errorOf([] { Val(u"&H"_s + QString(300, u'F')); }), int(Overflow));
+        QCOMPARE(errorOf([] { Val(u"&H10000000000000000"_s); }), int(Overflow)); // 65 bits
+        QCOMPARE(errorOf([] { Val(u"&O2000000000000000000000"_s); }), int(Overflow));
+        // The largest Double written with 15 digits rounds past it, as the classic CStr does.
+        const QString largest = CStr(std::numeric_limits<double>::max());
+        QCOMPARE(largest, u"1.79769313486232E+308"_s);
+        QCOMPARE(errorOf([&] { Val(largest); }), int(Overflow));
+    }
+
+    // "%" Integer, "&" Long, "!" Single, "#" Double, "@" Currency after the number.
+    void valHonoursTypeCharacters_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<double>("expected");
+        QTest::addColumn<int>("error");
+        QTest::newRow("Integer") << "50%" << 50.0 << 0;
+        QTest::newRow("Integer, blank first") << "-32768 %" << -32768.0 << 0;
+        QTest::newRow("Integer with decimals") << "50.5%" << 0.0 << int(TypeMismatch);
+        QTest::newRow("Integer with a zero decimal") << "1.0%" << 0.0 << int(TypeMismatch);
+        QTest::newRow("Integer too large") << "40000%" << 0.0 << int(Overflow);
+        QTest::newRow("Long") << "40000&" << 40000.0 << 0;
+        QTest::newRow("Long with decimals") << "1.34&" << 0.0 << int(TypeMismatch);
+        QTest::newRow("Long too large") << "3000000000&" << 0.0 << int(Overflow);
+        QTest::newRow("Single") << "0.1!" << double(0.1f) << 0;
+        QTest::newRow("Single too large") << "1e39!" << 0.0 << int(Overflow);
+        QTest::newRow("Double") << "2.5#" << 2.5 << 0;
+        QTest::newRow("Currency") << "1.23456@" << 1.2346 << 0;
+        QTest::newRow("Currency too large") << "1e15@" << 0.0 << int(Overflow);
+        QTest::newRow("not a type character") << "1.5$" << 1.5 << 0;
+        QTest::newRow("hex as a Long") << "&HFFFF&" << 65535.0 << 0;
+        QTest::newRow("hex as an Integer") << "&HFFFFFFFF%" << -1.0 << 0;
+        QTest::newRow("hex too large for an Integer") << "&H12345%" << 0.0 << int(Overflow);
+        QTest::newRow("hex too large for a Long") << "&H100000000&" << 0.0 << int(Overflow);
+    }
+    void valHonoursTypeCharacters() {
+        QFETCH(QString, text);
+        QFETCH(double, expected);
+        QFETCH(int, error);
+        double value = 0;
+        QCOMPARE(errorOf([&] { value = Val(text); }), error);
+        QCOMPARE(value, expected);
     }
 
     void cstrWritesTheShortestText_data() {
@@ -145,14 +200,26 @@ class RuntimeTest : public QObject {
         QTest::newRow("hundred thousand") << 100000.0 << "100000";
         QTest::newRow("below 1e15") << 999999999999999.0 << "999999999999999";
         QTest::newRow("1e15") << 1e15 << "1E+15";
-        QTest::newRow("small") << 0.00001 << "1E-05";
-        QTest::newRow("sum") << 0.1 + 0.2 << "0.30000000000000004";
+        QTest::newRow("small") << 0.00001 << "0.00001";
+        QTest::newRow("sum") << 0.1 + 0.2 << "0.3";
+        QTest::newRow("15 digits") << 1.123456789012345678 << "1.12345678901235";
+        QTest::newRow("rounds up to 1E+15") << 999999999999999.9 << "1E+15";
+        QTest::newRow("large") << 1.5e20 << "1.5E+20";
+        QTest::newRow("large, negative") << -1.2345e300 << "-1.2345E+300";
+        QTest::newRow("small, plain") << 0.000056789 << "0.000056789";
+        QTest::newRow("15 decimals") << 5.6789e-11 << "0.000000000056789";
+        QTest::newRow("16 decimals") << 5.6789e-12 << "5.6789E-12";
+        QTest::newRow("tiny") << 1e-20 << "1E-20";
+        QTest::newRow("1E-04, all digits") << 0.000123456789012345 << "0.000123456789012345";
     }
     void cstrWritesTheShortestText() {
         QFETCH(double, value);
         QFETCH(QString, expected);
         QCOMPARE(CStr(value), expected);
-        QCOMPARE(Val(CStr(value)), value == 0 ? 0.0 : value); // the text reads back the same
+        // The text reads back to a number within its 15 digits, and that writes the same text.
+        const double back = Val(expected);
+        QVERIFY(std::fabs(back - value) <= 5.2e-15 * std::fabs(value));
+        QCOMPARE(CStr(back), expected);
     }
 
     void rndStaysBelowOneAndCanBeForced() {

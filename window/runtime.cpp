@@ -4,9 +4,11 @@
 #include <charconv>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <random>
 #include <string>
+#include <string_view>
 
 namespace forms {
 
@@ -20,6 +22,8 @@ QString messageFor(ErrorNumber number) {
         return QStringLiteral("Препълване");
     case SubscriptOutOfRange:
         return QStringLiteral("Индексът е извън допустимите граници");
+    case TypeMismatch:
+        return QStringLiteral("Несъвместими типове");
     case NoSuchArrayElement:
         return QStringLiteral("Няма такъв елемент в масива от контроли");
     case AlreadyLoaded:
@@ -100,15 +104,69 @@ double CheckFloat(double value) {
 
 namespace {
 
+// Val strips these from the whole text, so they may stand anywhere in a number: "1 2 3" is 123.
+// CR is one of them too: a line break pasted from Windows is CR LF, and its two halves should not
+// read differently.
 bool isBlank(QChar c) {
     return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n';
 }
 
-// "&H1F" and "&O17": the digits after the prefix, read as an unsigned whole number.
-double radixValue(const QString& text, qsizetype at, int radix) {
-    double value = 0;
-    for (; at < text.size(); ++at) {
-        const char16_t c = text[at].unicode();
+// The text as Val reads it: one character at a time, with the blanks left out.
+class Reader {
+  public:
+    explicit Reader(const QString& text) : text_(text) {}
+    // The next character that is not a blank; 0 at the end.
+    char16_t peek() {
+        while (at_ < text_.size() && isBlank(text_[at_]))
+            ++at_;
+        return at_ < text_.size() ? text_[at_].unicode() : u'\0';
+    }
+    void next() { ++at_; }
+    bool atDigit() {
+        const char16_t c = peek();
+        return c >= u'0' && c <= u'9';
+    }
+
+  private:
+    const QString& text_;
+    qsizetype at_ = 0;
+};
+
+// A type-declaration character right after the number converts it as a literal of that type
+// would be: "%" Integer, "&" Long, "!" Single, "@" Currency, "#" Double. A number written with
+// decimals is no Integer or Long literal ("1.5%" is a type mismatch, "40000%" an overflow).
+double withTypeCharacter(double value, char16_t type, bool decimals) {
+    switch (type) {
+    case u'%':
+        if (decimals)
+            Raise(TypeMismatch);
+        return Integer(FpI4(value)).value();
+    case u'&':
+        if (decimals)
+            Raise(TypeMismatch);
+        return FpI4(value);
+    case u'!':
+        return R4(value);
+    case u'@': {
+        // Currency: four decimal places, a half to the even one, a 64-bit count of 1/10000.
+        const double scaled = std::nearbyint(value * 10000);
+        if (scaled < -0x1p63 || scaled >= 0x1p63)
+            Raise(Overflow);
+        return scaled / 10000;
+    }
+    default:
+        return value; // "#", or no type character
+    }
+}
+
+// The digits after "&H" or "&O". What fits 16 bits is a signed Integer and what fits 32 bits a
+// signed Long: "&HFFFF" is -1, "&H10000" 65536, "&HFFFFFFFF" -1. A "&" after the digits asks for
+// a Long, so "&HFFFF&" is 65535. Up to 64 bits the number stands unsigned, as OLE Automation's
+// number parser reads it; more digits than that overflow.
+double radixNumber(Reader& in, int radix) {
+    std::uint64_t value = 0;
+    for (;; in.next()) {
+        const char16_t c = in.peek();
         int digit = radix;
         if (c >= u'0' && c <= u'9')
             digit = c - u'0';
@@ -118,62 +176,64 @@ double radixValue(const QString& text, qsizetype at, int radix) {
             digit = c - u'A' + 10;
         if (digit >= radix)
             break;
+        if (value > (std::numeric_limits<std::uint64_t>::max() - digit) / radix)
+            Raise(Overflow);
         value = value * radix + digit;
     }
-    return CheckFloat(value);
+    const char16_t type = in.peek();
+    double number = static_cast<double>(value);
+    if (value <= 0xFFFF && type != u'&')
+        number = static_cast<std::int16_t>(value);
+    else if (value <= 0xFFFFFFFF)
+        number = static_cast<std::int32_t>(value);
+    return withTypeCharacter(number, type, false);
 }
 
-} // namespace
-
-double Val(const QString& text) {
-    qsizetype at = 0;
-    while (at < text.size() && isBlank(text[at]))
-        ++at;
-    if (text.mid(at, 2).compare(u"&H", Qt::CaseInsensitive) == 0)
-        return radixValue(text, at + 2, 16);
-    if (text.mid(at, 2).compare(u"&O", Qt::CaseInsensitive) == 0)
-        return radixValue(text, at + 2, 8);
-
-    // Copy the longest number at the start into plain ASCII for from_chars.
-    std::string number;
+// Sign, digits, point, digits, then an exponent after "E" or "D".
+double decimalNumber(Reader& in) {
     bool negative = false;
-    if (at < text.size() && (text[at] == u'+' || text[at] == u'-'))
-        negative = text[at++] == u'-';
-    auto digitAt = [&](qsizetype i) {
-        return i < text.size() && text[i] >= u'0' && text[i] <= u'9';
-    };
-    // The decimal place of the first significant digit tells overflow from underflow.
-    long long magnitude = 0;
-    bool significant = false;
-    for (; digitAt(at); ++at) {
-        significant = significant || text[at] != u'0';
-        magnitude += significant ? 1 : 0;
-        number += char(text[at].unicode());
+    if (in.peek() == u'+' || in.peek() == u'-') {
+        negative = in.peek() == u'-';
+        in.next();
     }
-    if (at < text.size() && text[at] == u'.') {
-        number += '.';
-        for (++at; digitAt(at); ++at) {
-            significant = significant || text[at] != u'0';
-            magnitude -= significant ? 0 : 1;
-            number += char(text[at].unicode());
+    // The number goes into plain ASCII for from_chars. The decimal place of the first significant
+    // digit tells overflow from underflow.
+    std::string number;
+    long long magnitude = 0;
+    bool significant = false, point = false, decimals = false;
+    for (;; in.next()) {
+        const char16_t c = in.peek();
+        if (c == u'.' && !point) {
+            point = true;
+            number += '.';
+            continue;
         }
+        if (c < u'0' || c > u'9')
+            break;
+        significant = significant || c != u'0';
+        if (point) {
+            magnitude -= significant ? 0 : 1;
+            decimals = true;
+        } else {
+            magnitude += significant ? 1 : 0;
+        }
+        number += char(c);
     }
     if (number.empty() || number == ".")
         return 0;
     long long exponent = 0;
-    if (at < text.size() && QStringLiteral("eEdD").contains(text[at])) {
-        qsizetype e = at + 1;
+    if (const char16_t e = in.peek(); e == u'e' || e == u'E' || e == u'd' || e == u'D') {
+        in.next();
         bool negativeExponent = false;
-        if (e < text.size() && (text[e] == u'+' || text[e] == u'-'))
-            negativeExponent = text[e++] == u'-';
-        if (digitAt(e)) {
-            for (; digitAt(e); ++e)
-                exponent =
-                    std::min<long long>(exponent * 10 + (text[e].unicode() - '0'), 1'000'000);
-            number += 'e';
-            number += std::to_string(negativeExponent ? -exponent : exponent);
-            exponent = negativeExponent ? -exponent : exponent;
+        if (in.peek() == u'+' || in.peek() == u'-') {
+            negativeExponent = in.peek() == u'-';
+            in.next();
         }
+        for (; in.atDigit(); in.next())
+            exponent = std::min<long long>(exponent * 10 + (in.peek() - u'0'), 1'000'000);
+        exponent = negativeExponent ? -exponent : exponent;
+        number += 'e';
+        number += std::to_string(exponent);
     }
 
     double value = 0;
@@ -185,7 +245,23 @@ double Val(const QString& text) {
             Raise(Overflow);
         value = 0;
     }
-    return negative ? -value : value;
+    return withTypeCharacter(negative ? -value : value, in.peek(), decimals);
+}
+
+} // namespace
+
+double Val(const QString& text) {
+    Reader in(text);
+    if (in.peek() != u'&')
+        return decimalNumber(in);
+    in.next();
+    const char16_t prefix = in.peek();
+    in.next();
+    if (prefix == u'H' || prefix == u'h')
+        return radixNumber(in, 16);
+    if (prefix == u'O' || prefix == u'o')
+        return radixNumber(in, 8);
+    return 0;
 }
 
 QString CStr(double value) {
@@ -194,10 +270,39 @@ QString CStr(double value) {
         return QStringLiteral("0"); // also for -0
     if (value == std::trunc(value) && std::fabs(value) < 1e15)
         return QString::number(static_cast<long long>(value));
-    std::array<char, 64> buffer{};
-    const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value,
-                                      std::chars_format::general);
-    return QString::fromLatin1(buffer.data(), result.ptr - buffer.data()).toUpper();
+
+    // Fifteen significant digits, rounded, as "d.dddddddddddddde+XX"; then without trailing zeros.
+    std::array<char, 32> buffer{};
+    const auto printed = std::to_chars(buffer.data(), buffer.data() + buffer.size(),
+                                       std::fabs(value), std::chars_format::scientific, 14);
+    const std::string_view text(buffer.data(), std::size_t(printed.ptr - buffer.data()));
+    const std::size_t e = text.find('e');
+    std::string digits = std::string(1, text[0]) + std::string(text.substr(2, e - 2));
+    while (digits.size() > 1 && digits.back() == '0')
+        digits.pop_back();
+    int exponent = 0;
+    std::from_chars(text.data() + e + 2, text.data() + text.size(), exponent);
+    exponent = text[e + 1] == '-' ? -exponent : exponent;
+    const int count = int(digits.size());
+
+    // Plain digits below 1E+15, and below 1E-04 too while the digits end within 15 decimal
+    // places (0.000056789); otherwise E notation with a signed exponent of two digits or more.
+    std::string out = value < 0 ? "-" : "";
+    if (exponent >= 15 || (exponent < -4 && count - exponent - 1 > 15)) {
+        out += digits.substr(0, 1);
+        if (count > 1)
+            out += '.' + digits.substr(1);
+        out += exponent < 0 ? "E-" : "E+";
+        out += (std::abs(exponent) < 10 ? "0" : "") + std::to_string(std::abs(exponent));
+    } else if (exponent < 0) {
+        out += "0." + std::string(std::size_t(-exponent - 1), '0') + digits;
+    } else if (count <= exponent + 1) {
+        out += digits + std::string(std::size_t(exponent + 1 - count), '0');
+    } else {
+        out += digits.substr(0, std::size_t(exponent + 1)) + '.' +
+               digits.substr(std::size_t(exponent + 1));
+    }
+    return QString::fromLatin1(out.data(), qsizetype(out.size()));
 }
 
 // ---- Code page 1251 --------------------------------------------------------------------------

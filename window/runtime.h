@@ -30,6 +30,7 @@ enum ErrorNumber : int {
     InvalidCall = 5,
     Overflow = 6,
     SubscriptOutOfRange = 9,
+    TypeMismatch = 13,
     NoSuchArrayElement = 340,
     AlreadyLoaded = 360,
 };
@@ -77,7 +78,9 @@ std::int32_t FpI4(double value); // nearest integer, an exact half to the even n
 float R4(double value);          // to single precision, Overflow when out of range
 double CheckFloat(double value); // Overflow on an infinite or undefined result
 
-// Numbers and text.
+// Numbers and text, by the classic rules: Val skips blanks anywhere in the number, reads "&H"
+// and "&O" numbers as signed 16- or 32-bit values and honours a type-declaration character after
+// the number; CStr writes at most 15 significant digits.
 double Val(const QString& text);
 QString CStr(double value);
 
