@@ -148,17 +148,27 @@ OptionButton*& justCleared() {
 OptionButton::OptionButton(QWidget* parent, const DesignControl& design, Integer index,
                            ControlArrayBase* array)
     : Control(makeWidget(design, parent), design, index, array) {
-    // Not `clicked`: assistive technology selects an option by toggling it, with no click.
-    QObject::connect(static_cast<QAbstractButton*>(widget()), &QAbstractButton::toggled,
-                     [this](bool selected) {
-                         if (settingValue_)
-                             return;
-                         if (!selected)
-                             justCleared() = this;
-                         else
-                             playerSelected();
-                     });
+    // A click, by mouse or keyboard, raises Click even on the selected option; assistive
+    // technology selects one by toggling it, with no click, and that raises Click too.
+    auto* radio = static_cast<WholeRadioButton*>(widget());
+    QObject::connect(radio, &QAbstractButton::clicked, [this] {
+        justCleared() = nullptr; // a click's selection needs no going back
+        playerClicked();
+    });
+    QObject::connect(radio, &QAbstractButton::toggled, [this, radio](bool selected) {
+        if (settingValue_ || radio->clicking())
+            return;
+        if (!selected)
+            justCleared() = this;
+        else
+            playerSelected();
+    });
 }
+OptionButton::~OptionButton() {
+    if (justCleared() == this)
+        justCleared() = nullptr;
+}
+
 QString OptionButton::Caption() const {
     return static_cast<QRadioButton*>(widget())->text();
 }

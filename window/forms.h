@@ -159,6 +159,7 @@ class OptionButton : public Control {
   public:
     OptionButton(QWidget* parent, const DesignControl& design, Integer index,
                  ControlArrayBase* array);
+    ~OptionButton() override;
     QString Caption() const;
     bool Value() const;
     // True clears the other options of the container and, if this one was not selected,

@@ -82,32 +82,33 @@ class GraphicalButton : public QAbstractButton {
     }
 };
 
-// An option button that takes a click anywhere on it, not only on its circle and caption.
-class WholeRadioButton : public QRadioButton {
-  public:
-    using QRadioButton::QRadioButton;
+} // namespace
 
-  protected:
-    bool hitButton(const QPoint& pos) const override { return rect().contains(pos); }
+bool WholeRadioButton::hitButton(const QPoint& pos) const {
+    return rect().contains(pos);
+}
 
+void WholeRadioButton::nextCheckState() {
+    clicking_ = true;
+    QRadioButton::nextCheckState();
+    clicking_ = false;
+}
+
+void WholeRadioButton::focusInEvent(QFocusEvent* event) {
     // Tab enters a group of options at the selected one, not at the one that last had the focus.
-    void focusInEvent(QFocusEvent* event) override {
-        const bool byTab =
-            event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason;
-        if (byTab && !isChecked()) {
-            for (auto* other :
-                 parentWidget()->findChildren<QRadioButton*>(Qt::FindDirectChildrenOnly)) {
-                if (other->isChecked() && other->isEnabled() && other->isVisible()) {
-                    other->setFocus(event->reason());
-                    return;
-                }
+    const bool byTab =
+        event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason;
+    if (byTab && !isChecked()) {
+        for (auto* other :
+             parentWidget()->findChildren<QRadioButton*>(Qt::FindDirectChildrenOnly)) {
+            if (other->isChecked() && other->isEnabled() && other->isVisible()) {
+                other->setFocus(event->reason());
+                return;
             }
         }
-        QRadioButton::focusInEvent(event);
     }
-};
-
-} // namespace
+    QRadioButton::focusInEvent(event);
+}
 
 QWidget* makeWidget(const DesignControl& d, QWidget* parent) {
     const QString text = QString::fromUtf16(d.text ? d.text : u"");

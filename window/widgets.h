@@ -8,6 +8,7 @@
 #include <QFont>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QRadioButton>
 
 #include <functional>
 
@@ -43,6 +44,23 @@ class ClickLabel : public QLabel {
 
   private:
     bool pressed_ = false;
+};
+
+// An option button that takes a click anywhere on it, not only on its circle and caption.
+class WholeRadioButton : public QRadioButton {
+  public:
+    using QRadioButton::QRadioButton;
+    // True while a click (mouse or keyboard) changes the selection; false for a bare toggle, as
+    // assistive technology makes one.
+    bool clicking() const { return clicking_; }
+
+  protected:
+    bool hitButton(const QPoint& pos) const override;
+    void nextCheckState() override;
+    void focusInEvent(QFocusEvent* event) override;
+
+  private:
+    bool clicking_ = false;
 };
 
 } // namespace forms
