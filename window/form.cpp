@@ -1,4 +1,5 @@
 #include "forms.h"
+#include "titlebar.h"
 #include "widgets.h"
 
 #include <QApplication>
@@ -86,7 +87,7 @@ class InputHold : public QObject {
         if (!isPlayerInput(event->type()))
             return false;
         const auto* widget = qobject_cast<QWidget*>(target);
-        return widget && widget->window() == window_;
+        return widget && (widget == window_ || window_->isAncestorOf(widget));
     }
 
   private:
@@ -212,12 +213,15 @@ Control& Form::create(const DesignControl& d, Integer index, ControlArrayBase& a
 
 void Form::Start() {
     Deliver([this] { Form_Load(); });
+    if (DrawsOwnTitleBar())
+        frame_ = FrameWithTitleBar(window_.get());
+    QWidget* shown = window_->window();
     const QScreen* screen = QGuiApplication::primaryScreen();
     if (screen) {
         const QRect area = screen->availableGeometry();
-        window_->move(area.center() - window_->rect().center());
+        shown->move(area.center() - shown->rect().center());
     }
-    window_->show();
+    shown->show();
     for (QWidget* w = window_->nextInFocusChain(); w != window_.get(); w = w->nextInFocusChain()) {
         if (w->isVisibleTo(window_.get()) && w->isEnabled() && (w->focusPolicy() & Qt::TabFocus)) {
             w->setFocus(Qt::OtherFocusReason);

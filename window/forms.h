@@ -282,6 +282,7 @@ class Form {
     void deliverWaitingTicks();
     void windowClosed();
 
+    std::unique_ptr<QWidget> frame_;  // our title bar around window_ where drawn; outlives it
     std::unique_ptr<QWidget> window_; // first, so that it outlives the controls' references
     const char* fontFace_;
     std::map<std::string, std::unique_ptr<ControlArrayBase>> arrays_;

@@ -1,0 +1,22 @@
+// The window's title bar where the game draws its own: on Wayland, Qt draws the frame itself and
+// always gives it minimize and maximize buttons, whatever the window asks for and even at a fixed
+// size. The game's own bar shows the title, the icon and a close button only.
+#pragma once
+
+#include <QWidget>
+
+#include <memory>
+
+namespace forms {
+
+// True where a window gets its frame from the game rather than from the desktop.
+bool DrawsOwnTitleBar();
+
+// Puts `window`, a top-level window with a fixed size that is not shown yet, into a frame of the
+// game's own: the title bar above it and a thin edge around. The frame takes the window's title
+// and icon, and follows them when they change; its size is fixed too. Closing the frame closes
+// `window` first, and a window that refuses to close keeps the frame open. Delete `window`
+// before the frame.
+std::unique_ptr<QWidget> FrameWithTitleBar(QWidget* window);
+
+} // namespace forms
