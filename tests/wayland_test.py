@@ -170,13 +170,6 @@ def protocol(log, pattern):
                 for found in re.finditer(pattern, text.read())]
 
 
-def act(accessible, action):
-    """What a screen reader or a switch does: one of the control's own accessible actions."""
-    Action = desktop.Atspi.Action
-    names = [Action.get_action_name(accessible, i) for i in range(Action.get_n_actions(accessible))]
-    return action in names and Action.do_action(accessible, names.index(action))
-
-
 class WaylandGame(desktop.Game):
     """The game started as a Wayland desktop starts it: WAYLAND_DISPLAY and XDG_SESSION_TYPE set,
     the platform left for Qt to choose. Its protocol log goes to its own file."""
@@ -292,7 +285,7 @@ class WaylandGame(desktop.Game):
             self.pointer("mousemove", "--sync", *map(str, self.on_output((x + w // 2, y + h // 2))),
                          "click", "1")
         else:
-            act(self.close_button(), "Press")
+            desktop.act(self.close_button(), "Press")
 
 
 # ---- The checks ----------------------------------------------------------------------------------
@@ -371,9 +364,9 @@ def title_bar(game, window, shot, active):
 def short_game(game):
     group("a short game through AT-SPI")
     cover = game.controls[COVER_NAME]
-    check("'Toggle' selects 'Горе-Ляво'", act(game.controls[MODES[0]], "Toggle")
+    check("'Toggle' selects 'Горе-Ляво'", desktop.act(game.controls[MODES[0]], "Toggle")
           and wait_for(lambda: game.state(MODES[0], "checked"), 2))
-    check("'Press' on 'Покажи' starts the reveal", act(game.controls["Покажи"], "Press")
+    check("'Press' on 'Покажи' starts the reveal", desktop.act(game.controls["Покажи"], "Press")
           and wait_for(lambda: game.extents(cover) != rect(LETTER_BOX), 3))
     steps = []
     for what in ("early", "later"):
@@ -386,7 +379,7 @@ def short_game(game):
           len(letter) == 1 and letter in game.letters)
     check("the options are greyed out", not any(game.state(mode, "sensitive") for mode in MODES))
     check("'Press' on 'Чисти' brings the prompt back",
-          act(game.controls["Чисти"], "Press")
+          desktop.act(game.controls["Чисти"], "Press")
           and wait_for(lambda: game.text(MESSAGE) == PROMPT, 2), game.text(MESSAGE))
     time.sleep(0.3)
     shot = game.shot("cleared")
@@ -397,7 +390,7 @@ def short_game(game):
 def closing(game):
     group("closing with the title bar's button during a reveal")
     cover = game.controls[COVER_NAME]
-    act(game.controls["Покажи"], "Press")
+    desktop.act(game.controls["Покажи"], "Press")
     check("a reveal is running", wait_for(lambda: game.extents(cover) != rect(LETTER_BOX), 3))
     asked = time.monotonic()
     game.close()
