@@ -24,7 +24,8 @@ class FormWindow : public QWidget {
   public:
     explicit FormWindow(std::function<void()> closed)
         : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                               Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+                               Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                               Qt::MSWindowsFixedSizeDialogHint), // Windows: no resizing frame
           closed_(std::move(closed)) {}
 
   protected:

@@ -1,0 +1,61 @@
+#!/bin/bash
+# Builds a static Qt for 64-bit Windows (MinGW-w64) from Debian's own qt6-base source package, once,
+# into a cache outside the repository; later runs see the stamp and return at once.
+# Usage: packaging/windows/build-qt.sh PREFIX
+# The stamp is written last, so an interrupted build is never taken for a finished one.
+set -euo pipefail
+prefix=$1
+version=6.4.2
+stamp="$prefix/.migliar-qt-complete"
+here=$(cd "$(dirname "$0")" && pwd)
+# Only what a Widgets program and its QtTest suites need, all static, without OpenGL (the window
+# paints in software). Debian's repacked source has no wintab, hence no tablet events. Qt 6.4
+# compiles its DirectWrite 3 font database only along with Direct2D, yet refers to it without:
+# both go (the default GDI font database stays).
+options=(-release -static -static-runtime -platform linux-g++ -xplatform win32-g++
+    -qt-host-path /usr -nomake examples -nomake tests -no-opengl -no-feature-tabletevent
+    -no-feature-sql -no-feature-network -no-dbus -no-feature-printsupport -no-feature-concurrent
+    -no-feature-xml -no-feature-vulkan -no-feature-direct2d -no-feature-directwrite3 -qt-zlib
+    -qt-libpng -qt-libjpeg -qt-pcre -qt-harfbuzz -qt-freetype)
+# The stamp holds the options it was built with: other options, another build.
+[ -f "$stamp" ] && [ "$(cat "$stamp")" = "${options[*]}" ] && exit 0
+
+as_root=()
+[ "$(id -u)" -eq 0 ] || as_root=(sudo)
+
+# apt-get source needs a deb-src line: mirror the machine's own Debian sources (deb822 or one-line).
+if ! apt-get source --print-uris qt6-base >/dev/null 2>&1; then
+    list=/etc/apt/sources.list.d/migliar-src.sources
+    uris=$(sed -n 's/^URIs:[[:space:]]*//p' /etc/apt/sources.list.d/debian.sources 2>/dev/null |
+        grep -v security | head -n1 || true)
+    if [ -z "$uris" ]; then
+        uris=$(sed -n 's/^deb[[:space:]]\+\(\[[^]]*\][[:space:]]\+\)\?\([^[:space:]]*\)[[:space:]]\+bookworm[[:space:]].*/\2/p' \
+            /etc/apt/sources.list 2>/dev/null | head -n1 || true)
+    fi
+    uris=${uris:-http://deb.debian.org/debian}
+    printf 'Types: deb-src\nURIs: %s\nSuites: bookworm\nComponents: main\nSigned-By: %s\n' \
+        "$uris" /usr/share/keyrings/debian-archive-keyring.gpg | "${as_root[@]}" tee "$list" >/dev/null
+    "${as_root[@]}" apt-get update -qq
+fi
+
+work="$prefix.build"
+rm -rf "$work" "$prefix"
+mkdir -p "$work"
+cd "$work"
+# The source as Debian ships it (its patches applied), the host Qt's own version where it can.
+host=$(dpkg-query -W -f='${source:Version}' qt6-base-dev 2>/dev/null || true)
+apt-get source -qq "qt6-base=$host" >/dev/null 2>&1 || apt-get source -qq qt6-base >/dev/null
+src=$(find . -maxdepth 1 -type d -name "qt6-base-$version*" | head -n1)
+[ -n "$src" ] || { echo "qt6-base $version source not found" >&2; exit 1; }
+
+mkdir build
+cd build
+"../$src/configure" -prefix "$prefix" "${options[@]}" \
+    -- -G Ninja -DCMAKE_TOOLCHAIN_FILE="$here/toolchain.cmake" \
+    -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake -DQT_BUILD_EXAMPLES=OFF \
+    -DQT_BUILD_TESTS=OFF >configure.log 2>&1 || { tail -n 60 configure.log >&2; exit 1; }
+cmake --build . --parallel "${MIGLIAR_JOBS:-2}" >build.log 2>&1 || { tail -n 60 build.log >&2; exit 1; }
+cmake --install . >install.log 2>&1 || { tail -n 60 install.log >&2; exit 1; }
+cd /
+rm -rf "$work"
+echo "${options[*]}" >"$stamp"
