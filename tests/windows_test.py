@@ -28,6 +28,8 @@ from desktop_test import (BACKGROUND, BLUE, CLEAR, COVER, GREEN, LETTER_BOX, LET
                           MODES, ORANGE, PROMPT, RED, RIGHT_LABEL, SHOW, TEMPLATE, TITLE,
                           TITLE_LABEL, WRONG_LABEL, YELLOW, cover_rect, letter_box_points,
                           letter_rect, option_rect, rect)
+import desktop_test as desktop  # noqa: E402
+from desktop_test import check, group, wait_for  # noqa: E402
 
 MESSAGE_BOX = rect((120, 4440, 7215, 1815))
 TALLIES = [rect((6480, 1200, 735, 405)), rect((6480, 2160, 735, 405))]
@@ -40,36 +42,6 @@ SYSTEM_DLLS = {"advapi32.dll", "comdlg32.dll", "d3d11.dll", "d3d9.dll", "dwmapi.
                "winmm.dll", "ws2_32.dll", "wtsapi32.dll", "authz.dll", "comctl32.dll",
                "mpr.dll", "bcrypt.dll", "crypt32.dll", "secur32.dll", "shcore.dll", "winspool.drv"}
 UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\example.migliar.Migliar"
-
-passed = failed = 0
-
-
-def group(title):
-    print(f"\n== {title}", flush=True)
-
-
-def check(description, ok, detail=""):
-    global passed, failed
-    if ok:
-        passed += 1
-        print(f"ok   {description}", flush=True)
-    else:
-        failed += 1
-        print(f"FAIL {description}" + (f": {detail}" if detail != "" else ""), flush=True)
-    return ok
-
-
-def wait_for(probe, timeout, interval=0.1):
-    end = time.monotonic() + timeout
-    while True:
-        try:
-            value = probe()
-        except Exception:  # not there yet
-            value = None
-        if value or time.monotonic() > end:
-            return value
-        time.sleep(interval)
-
 
 # ---- The files -----------------------------------------------------------------------------------
 
@@ -634,8 +606,8 @@ def main():
         check("the suite ran to its end", False, f"{type(error).__name__}: {error}")
     finally:
         wine.end()
-    print(f"\n{passed} passed, {failed} failed")
-    return 0 if failed == 0 else 1
+    print(f"\n{desktop.passed} passed, {desktop.failed} failed")
+    return 0 if desktop.failed == 0 else 1
 
 
 if __name__ == "__main__":
