@@ -227,9 +227,10 @@ def read_line(fd, timeout):
 class Shot:
     """A screenshot of the window, kept as a PNG in the artefact folder."""
 
-    def __init__(self, window_id, name):
-        self.path = os.path.join(OUT, f"desktop-{name}.png")
-        subprocess.run(["import", "-silent", "-window", str(window_id), self.path], check=True)
+    def __init__(self, window_id, name, env=None, prefix="desktop"):
+        self.path = os.path.join(OUT, f"{prefix}-{name}.png")
+        subprocess.run(["import", "-silent", "-window", str(window_id), self.path], env=env,
+                       check=True)
         size = subprocess.run(["identify", "-format", "%w %h", self.path], check=True,
                               capture_output=True, text=True).stdout.split()
         self.width, self.height = int(size[0]), int(size[1])

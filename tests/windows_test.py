@@ -162,33 +162,11 @@ class Wine:
 # ---- Screenshots ---------------------------------------------------------------------------------
 
 
-class Shot:
+class Shot(desktop.Shot):
+    """The X11 suite's screenshot, of a Wine window, kept under the Windows suite's name."""
+
     def __init__(self, wine, window, name):
-        self.path = os.path.join(OUT, f"windows-{name}.png")
-        subprocess.run(["import", "-silent", "-window", str(window), self.path], env=wine.env,
-                       check=True)
-        size = subprocess.run(["identify", "-format", "%w %h", self.path], check=True,
-                              capture_output=True, text=True).stdout.split()
-        self.width, self.height = int(size[0]), int(size[1])
-        self.data = subprocess.run(["convert", self.path, "-depth", "8", "rgb:-"], check=True,
-                                   capture_output=True).stdout
-
-    def at(self, x, y):
-        i = 3 * (y * self.width + x)
-        return tuple(self.data[i:i + 3])
-
-    def colours(self, region):
-        x, y, w, h = region
-        found = {}
-        for j in range(max(0, y), min(self.height, y + h)):
-            for i in range(max(0, x), min(self.width, x + w)):
-                found[self.at(i, j)] = found.get(self.at(i, j), 0) + 1
-        return found
-
-    def dark(self, region):
-        x, y, w, h = region
-        return sum(1 for j in range(y, y + h) for i in range(x, x + w)
-                   if sum(self.at(i, j)) < 200)
+        super().__init__(window, name, env=wine.env, prefix="windows")
 
 
 # ---- The game ------------------------------------------------------------------------------------
