@@ -14,4 +14,4 @@ request = protocol.event.ClientMessage(
     data=(32, [screen.intern_atom("WM_DELETE_WINDOW"), X.CurrentTime, 0, 0, 0]),
 )
 window.send_event(request, event_mask=X.NoEventMask)
-screen.flush()
+screen.sync()  # a round trip: the request has reached the server before we exit

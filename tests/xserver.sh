@@ -3,9 +3,11 @@
 # happened. Returns non-zero when Xvfb does not start.
 game_pid=
 xvfb=
+bus=
 cleanup() {
     [ -n "$game_pid" ] && kill -9 "$game_pid" 2>/dev/null
     [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null
+    [ -n "$bus" ] && kill "$bus" 2>/dev/null
     wait 2>/dev/null
 }
 trap cleanup EXIT
@@ -17,6 +19,15 @@ start_xserver() {
     read -r -t 10 n <&"$numbers" || return 1
     export DISPLAY=":$n"
     for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.05; done
+}
+# start_session_bus: a D-Bus session bus of our own, ended on exit; exports its address.
+start_session_bus() {
+    local address
+    exec {addresses}< <(dbus-daemon --session --nofork --nopidfile --print-address=1 \
+        2>/dev/null & echo "pid $!")
+    read -r _ bus <&"$addresses"
+    read -r -t 10 address <&"$addresses" || return 1
+    export DBUS_SESSION_BUS_ADDRESS=$address
 }
 # find_window TITLE_PATTERN SECONDS: prints the first window whose title matches, waiting for it
 # up to SECONDS; fails when none shows.
