@@ -275,6 +275,43 @@ class FormsTest : public QObject {
         QVERIFY(!shownErrorBox());
     }
 
+    // As a modal box: it takes the keyboard when it shows, with no window manager to give it;
+    // it stays through the window's minimizing and comes back in front when the window does;
+    // Return closes it, and the keyboard goes back where it was.
+    void theBoxTakesTheKeyboardAndGivesItBack() {
+        TestForm form;
+        form.window()->show();
+        QVERIFY(QTest::qWaitForWindowActive(form.window()));
+        form.Box.widget()->setFocus();
+        form.Clock.DriveByHand();
+        form.Clock.onTimer = [] { Val(u"1e999"_s); }; // a tick: the focus stays in the text box
+        bool active = false, keptMinimized = false, backInFront = false, closedByReturn = false;
+        QTimer::singleShot(50, [&] {
+            QMessageBox* box = shownErrorBox();
+            active = box && QTest::qWaitForWindowActive(box);
+            form.window()->showMinimized();
+            QTest::qWait(50);
+            keptMinimized = shownErrorBox() == box;
+            form.window()->showNormal();
+            form.window()->activateWindow(); // as a window manager does with a restored window
+            QTest::qWait(50);
+            backInFront = box && QTest::qWaitForWindowActive(box);
+            if (QWidget* focused = QApplication::focusWidget(); focused && box)
+                QTest::keyClick(focused, Qt::Key_Return);
+            closedByReturn = !shownErrorBox();
+            if (auto* left = shownErrorBox())
+                left->done(0); // the test fails, and need not hang
+        });
+        form.Clock.setEnabled(true);
+        form.Clock.Fire();
+        QVERIFY(active);
+        QVERIFY(keptMinimized);
+        QVERIFY(backInFront);
+        QVERIFY(closedByReturn);
+        QVERIFY(QTest::qWaitForWindowActive(form.window()));
+        QCOMPARE(QApplication::focusWidget(), form.Box.widget());
+    }
+
     void aTypedTextIsWhatTheBoxHolds() {
         TestForm form;
         form.window()->show();

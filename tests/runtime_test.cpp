@@ -164,6 +164,9 @@ class RuntimeTest : public QObject {
         QTest::newRow("Integer, blank first") << "-32768 %" << -32768.0 << 0;
         QTest::newRow("Integer with decimals") << "50.5%" << 0.0 << int(TypeMismatch);
         QTest::newRow("Integer with a zero decimal") << "1.0%" << 0.0 << int(TypeMismatch);
+        // Only digits after the point make decimals (Microsoft's VB.NET port of Val counts them).
+        QTest::newRow("Integer, a bare point") << "5.%" << 5.0 << 0;
+        QTest::newRow("Long, a bare point") << "5.&" << 5.0 << 0;
         QTest::newRow("Integer too large") << "40000%" << 0.0 << int(Overflow);
         QTest::newRow("Long") << "40000&" << 40000.0 << 0;
         QTest::newRow("Long with decimals") << "1.34&" << 0.0 << int(TypeMismatch);

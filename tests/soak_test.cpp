@@ -2,7 +2,7 @@
 // too, while the timer ticks, and types anything into the tallies. After every input the window
 // is checked against a model of the game worked out from the rules of play alone.
 //
-// The seed is printed, and the same seed plays the same game again:
+// The seed is printed, and the same seed plays the same game again; other seeds by hand:
 //   MIGLIAR_SOAK_SEED=n MIGLIAR_SOAK_INPUTS=count build/tests/soak_test
 #include "support.h"
 
@@ -14,7 +14,6 @@
 #include <QTest>
 #include <QWindow>
 
-#include <chrono>
 #include <cmath>
 #include <deque>
 #include <random>
@@ -484,8 +483,12 @@ class Soak {
             dismissNextBox(&shown);
             Form::ShowErrorBox(error);
             ++boxesSeen_;
-            if (!shown.contains(u"6"_s) || !shown.contains(u"Препълване"_s))
-                problem(u"the error box said \"%1\""_s.arg(shown));
+            // Each error the tallies can raise, with its own text.
+            const QString said = error.number() == Overflow       ? u"6:\nПрепълване"_s
+                                 : error.number() == TypeMismatch ? u"13:\nНесъвместими типове"_s
+                                                                  : u"?"_s;
+            if (!shown.endsWith(said))
+                problem(u"error %1: the box said \"%2\""_s.arg(error.number()).arg(shown));
         }
     }
 
@@ -650,9 +653,9 @@ class SoakTest : public QObject {
 
   private slots:
     void aLongRandomGameKeepsEveryRule() {
-        const quint64 seed = setting(
-            "MIGLIAR_SOAK_SEED",
-            quint64(std::chrono::system_clock::now().time_since_epoch().count()) % 1'000'000'007);
+        // One seed unless another is asked for, so that the verdict is the code's, never the
+        // clock's; this one shows both errors a tally can raise through the real box early on.
+        const quint64 seed = setting("MIGLIAR_SOAK_SEED", 172098902);
         const quint64 inputs = setting("MIGLIAR_SOAK_INPUTS", 100'000);
         qInfo("soak: seed %llu, %llu inputs", seed, inputs);
         Soak soak(seed);

@@ -73,16 +73,29 @@ bool isPlayerInput(QEvent::Type type) {
 // every platform, and the player could not close the game while the box shows.
 class InputHold : public QObject {
   public:
-    InputHold(QWidget* window, std::function<void()> windowGone)
-        : window_(window), windowGone_(std::move(windowGone)) {
+    InputHold(QWidget* window, QWidget* box, std::function<void()> windowGone)
+        : window_(window), box_(box), windowGone_(std::move(windowGone)) {
         qApp->installEventFilter(this);
     }
     ~InputHold() override { qApp->removeEventFilter(this); }
 
   protected:
     bool eventFilter(QObject* target, QEvent* event) override {
-        if (target == window_ && event->type() == QEvent::Hide) {
-            windowGone_();
+        if (target == window_ && event->type() == QEvent::Hide && !event->spontaneous()) {
+            windowGone_(); // closed; a minimized window hides spontaneously and keeps its box
+            return false;
+        }
+        if (target == window_ && event->type() == QEvent::Show && event->spontaneous()) {
+            // Restored: the box comes back in front of it, as a modal one.
+            if (box_->isMinimized())
+                box_->showNormal();
+            box_->raise();
+            return false;
+        }
+        if (target == window_ && event->type() == QEvent::WindowActivate) {
+            // The window made active (restored, clicked) hands the keyboard on to its box, as a
+            // window under a modal box does; once the activation is through.
+            QTimer::singleShot(0, box_, [box = box_] { box->activateWindow(); });
             return false;
         }
         if (!isPlayerInput(event->type()))
@@ -93,6 +106,7 @@ class InputHold : public QObject {
 
   private:
     QWidget* window_;
+    QWidget* box_;
     std::function<void()> windowGone_;
 };
 
@@ -277,16 +291,26 @@ void Form::ShowErrorBox(const RuntimeError& error, QWidget* over) {
         QMessageBox::Critical, QStringLiteral("Мигляр"),
         QStringLiteral("Грешка при изпълнение %1:\n%2").arg(error.number()).arg(error.message()),
         QMessageBox::NoButton, over);
-    box.addButton(QStringLiteral("Добре"), QMessageBox::AcceptRole);
+    box.setDefaultButton(box.addButton(QStringLiteral("Добре"), QMessageBox::AcceptRole));
     // Waits for the box as exec() would, but without Qt's modality (see InputHold).
     box.setWindowModality(Qt::NonModal);
     QEventLoop waiting;
     QObject::connect(&box, &QDialog::finished, &waiting, &QEventLoop::quit);
+    bool windowGone = false;
     std::optional<InputHold> hold;
     if (over)
-        hold.emplace(over, [&box] { box.done(0); });
+        hold.emplace(over, &box, [&box, &windowGone] {
+            windowGone = true;
+            box.done(0);
+        });
     box.show();
+    // A modal box takes the keyboard itself; this one asks for it, also where no window manager
+    // would give it (a kiosk session), so that Return closes it at once.
+    box.activateWindow();
     waiting.exec();
+    hold.reset();
+    if (over && !windowGone)
+        over->activateWindow(); // the keyboard goes back to where it was in the window
 }
 
 } // namespace forms

@@ -1,11 +1,13 @@
 #!/bin/bash
 # Builds a static Qt for 64-bit Windows (MinGW-w64) from Debian's own qt6-base source package, once,
 # into a cache outside the repository; later runs see the stamp and return at once.
-# Usage: packaging/windows/build-qt.sh PREFIX
+# Usage: packaging/windows/build-qt.sh PREFIX VERSION
+# VERSION is the host Qt's (6.4.2 on Debian 12, 6.8.2 on 13): the build runs its tools.
 # The stamp is written last, so an interrupted build is never taken for a finished one.
 set -euo pipefail
 prefix=$1
-version=6.4.2
+version=$2
+codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
 stamp="$prefix/.migliar-qt-complete"
 here=$(cd "$(dirname "$0")" && pwd)
 # Only what a Widgets program and its QtTest suites need, all static, without OpenGL (the window
@@ -29,12 +31,13 @@ if ! apt-get source --print-uris qt6-base >/dev/null 2>&1; then
     uris=$(sed -n 's/^URIs:[[:space:]]*//p' /etc/apt/sources.list.d/debian.sources 2>/dev/null |
         grep -v security | head -n1 || true)
     if [ -z "$uris" ]; then
-        uris=$(sed -n 's/^deb[[:space:]]\+\(\[[^]]*\][[:space:]]\+\)\?\([^[:space:]]*\)[[:space:]]\+bookworm[[:space:]].*/\2/p' \
+        uris=$(sed -n "s/^deb[[:space:]]\+\(\[[^]]*\][[:space:]]\+\)\?\([^[:space:]]*\)[[:space:]]\+$codename[[:space:]].*/\2/p" \
             /etc/apt/sources.list 2>/dev/null | head -n1 || true)
     fi
     uris=${uris:-http://deb.debian.org/debian}
-    printf 'Types: deb-src\nURIs: %s\nSuites: bookworm\nComponents: main\nSigned-By: %s\n' \
-        "$uris" /usr/share/keyrings/debian-archive-keyring.gpg | "${as_root[@]}" tee "$list" >/dev/null
+    printf 'Types: deb-src\nURIs: %s\nSuites: %s\nComponents: main\nSigned-By: %s\n' \
+        "$uris" "$codename" /usr/share/keyrings/debian-archive-keyring.gpg |
+        "${as_root[@]}" tee "$list" >/dev/null
     "${as_root[@]}" apt-get update -qq
 fi
 
