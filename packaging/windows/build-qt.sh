@@ -11,14 +11,17 @@ codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
 stamp="$prefix/.migliar-qt-complete"
 here=$(cd "$(dirname "$0")" && pwd)
 # Only what a Widgets program and its QtTest suites need, all static, without OpenGL (the window
-# paints in software). Debian's repacked source has no wintab, hence no tablet events. Qt 6.4
-# compiles its DirectWrite 3 font database only along with Direct2D, yet refers to it without:
-# both go (the default GDI font database stays).
+# paints in software). Debian's repacked source has no wintab, hence no tablet events. Direct2D
+# goes. Qt 6.4 compiles its DirectWrite 3 font database only along with Direct2D, yet refers to
+# it without: there it goes too (the GDI font database stays); later Qts build their font
+# databases on DirectWrite and keep it.
+fonts=(-no-feature-direct2d)
+[[ $version == 6.4.* ]] && fonts+=(-no-feature-directwrite3)
 options=(-release -static -static-runtime -platform linux-g++ -xplatform win32-g++
     -qt-host-path /usr -nomake examples -nomake tests -no-opengl -no-feature-tabletevent
     -no-feature-sql -no-feature-network -no-dbus -no-feature-printsupport -no-feature-concurrent
-    -no-feature-xml -no-feature-vulkan -no-feature-direct2d -no-feature-directwrite3 -qt-zlib
-    -qt-libpng -qt-libjpeg -qt-pcre -qt-harfbuzz -qt-freetype)
+    -no-feature-xml -no-feature-vulkan "${fonts[@]}" -qt-zlib -qt-libpng -qt-libjpeg -qt-pcre
+    -qt-harfbuzz -qt-freetype)
 # The stamp holds the options it was built with: other options, another build.
 [ -f "$stamp" ] && [ "$(cat "$stamp")" = "${options[*]}" ] && exit 0
 

@@ -1,0 +1,98 @@
+"""The game in a process of its own, seen from outside. Each back end (X11, Wayland, Windows
+under Wine) gives the same few acts and looks; the checks use only these.
+
+A back end gives click(region), key(*names), type(text), shot(what), text(name), close() and
+error_box(); where a screen reader's view is there (reads), also state(), cover(), focused() and
+the accessible objects themselves."""
+
+import os
+import subprocess
+import time
+
+from design import (BUTTONS, COVER, LETTER, MESSAGE, RIGHT_TALLY, TALLY_BOXES, WRONG_TALLY, Shot,
+                    cover_rect, covered_steps, letter_box_points, letter_rect, rect)
+from harness import wait_for
+
+
+class Game:
+    reads = False  # states, places and the focus, as a screen reader has them
+    pointer = True  # real clicks and keys reach it
+
+    def __init__(self, out, prefix, name):
+        self.out, self.prefix, self.name, self.shots = out, prefix, name, 0
+        self.log = os.path.join(out, f"{prefix}-{name}.log")
+
+    def artefact(self, what):
+        self.shots += 1
+        return os.path.join(self.out, f"{self.prefix}-{self.name}-{self.shots:02}-{what}.png")
+
+    def ended(self, timeout):
+        try:
+            return self.process.wait(timeout)
+        except subprocess.TimeoutExpired:
+            return None
+
+    def state(self, name, state):
+        return None
+
+    def letter(self):
+        return self.text(LETTER)
+
+    def message_and_tallies(self):
+        return tuple(self.text(name) for name in (MESSAGE, RIGHT_TALLY, WRONG_TALLY))
+
+    def press(self, button):
+        """A command button, by its caption, pressed by the player."""
+        self.click(rect(BUTTONS[button]))
+
+    def screen_steps(self, mode, what):
+        """The steps the cover stands at as a fresh shot shows it, taken again when it caught the
+        game halfway through redrawing a move."""
+        steps = []
+        for _ in range(3):
+            steps = covered_steps(self.shot(what), mode)
+            if steps:
+                break
+        return steps
+
+    def cover_steps(self, mode, what):
+        """The steps the cover stands at: where the toolkit says it is, or else on the screen."""
+        if self.reads:
+            cover = self.cover()
+            return [n for n in range(101) if cover_rect(mode, n) == cover]
+        return self.screen_steps(mode, what)
+
+    def uncovered(self):
+        """A shot once the whole letter box shows, or None."""
+        shot = Shot(self.take(os.path.join(self.out, f"{self.prefix}-{self.name}-uncovered.png")),
+                    *self.client_place())
+        return shot if not any(shot.at(*p) == COVER for p in letter_box_points()) else None
+
+    def raise_error(self):
+        """Tallies that no number can hold, then a guess in a reveal: the error box. Gives the
+        focus as it was just before the guess, where the reader tells it."""
+        for tally in TALLY_BOXES:
+            self.click(rect(tally))
+            self.key("ctrl+a")
+            self.type("1e999")
+        self.press("Покажи")
+        time.sleep(0.4)
+        before = self.focused() if self.reads else None
+        self.click(letter_rect(1))
+        return wait_for(self.error_box, 10) and (before or True)
+
+    def shot(self, what):
+        return Shot(self.take(self.artefact(what)), *self.client_place())
+
+    def take(self, path):
+        """A shot of the game's own X window (the game's on X11, Wine's for Windows)."""
+        subprocess.run(["import", "-silent", "-window", str(self.window_id), path], env=self.env,
+                       check=True)
+        return path
+
+    def client_place(self):
+        """Where the client area lies in a shot, and its size (None: the whole shot)."""
+        return (0, 0), None
+
+    def stop(self):
+        self.processes.stop(self.process)

@@ -1,0 +1,127 @@
+#!/usr/bin/python3
+"""The built game from outside, as a pupil and a screen reader meet it, on each platform: the
+checks are written once (checks.py, atspi.py), each platform has its back end (x11.py,
+wayland.py, windows.py) and the few checks only it can make. Here stands which check runs where.
+Screenshots and logs are left in ARTEFACT_FOLDER, named after the platform.
+
+Usage: run.py x11|wayland MIGLIAR_EXECUTABLE ARTEFACT_FOLDER
+       run.py windows BUILD_WINDOWS_FOLDER ARTEFACT_FOLDER
+"""
+
+import os
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import atspi  # noqa: E402
+import checks  # noqa: E402
+import harness  # noqa: E402
+import wayland  # noqa: E402
+import windows  # noqa: E402
+import x11  # noqa: E402
+from design import TEMPLATE, rect  # noqa: E402
+
+
+def on_x11(game_path, out):
+    checks.artefacts(out, "desktop")
+    session = x11.Session(game_path, out)
+    try:
+        x11.without_a_display(session)
+        session.start()
+        # A bare C locale, as on a fresh machine.
+        game = x11.X11Game(session, "game", LC_ALL="C", LANG="")
+        try:
+            x11.the_window(game)
+            atspi.names(game)
+            small = checks.start_up_pixels(game)
+            atspi.focus(game)
+            atspi.context_menu(game)
+            checks.play(game)
+            for mode in range(4):
+                checks.run_out(game, mode)
+            checks.error_box(game)
+            checks.closing(game)
+        finally:
+            game.stop()
+        x11.scaled(session, small)
+        x11.arguments(session, small)
+        with x11.started(session, "assistive") as game:
+            atspi.by_assistive_technology(game, (1, 3))
+        checks.close_at_any_moment(
+            lambda name: x11.X11Game(session, name, reader=False),
+            ["at once", "idle", "in a reveal", "over the error box", "the box, then the game"]
+            + [f"random {n}" for n in range(1, 7)], quiet=True)
+        checks.every_start_draws_anew(session.first_letters)
+    finally:
+        session.end()
+
+
+def on_wayland(game_path, out):
+    checks.artefacts(out, "wayland")
+    session = x11.Session(game_path, out)
+    try:
+        session.start()  # for the second Weston, and the DISPLAY a Wayland desktop also has
+        weston = wayland.Weston(session, "headless")
+        # A bare C locale, as on a fresh machine.
+        game = wayland.WaylandGame(session, weston, "headless", LC_ALL="C", LANG="")
+        try:
+            window = wayland.the_window(game)
+            atspi.names(game)
+            small = checks.start_up_pixels(game)
+            wayland.title_bar(game, window, small, active=False)
+            atspi.by_assistive_technology(game, (0,))
+            checks.closing(game)
+        finally:
+            game.stop()
+            weston.stop()
+        wayland.compositor_gone(session)
+
+        harness.group("on a Weston with a pointer: real clicks")
+        weston = wayland.Weston(session, "x11")
+        game = wayland.WaylandGame(session, weston, "pointer")
+        try:
+            game.click(rect(TEMPLATE))  # activates the window: the empty place of a label
+            window = wayland.protocol(game.log, wayland.GEOMETRY)[-1][2:]
+            wayland.title_bar(game, window, game.find_on_screen(), active=True)
+            atspi.focus(game)
+            atspi.context_menu(game)
+            checks.play(game)
+            checks.error_box(game)
+            wayland.moved_and_resized(game)
+            if harness.check("the title bar has a close button", game.close_button()):
+                checks.closing(game)
+        finally:
+            game.stop()
+            weston.stop()
+    finally:
+        session.end()
+
+
+def on_windows(build, out):
+    checks.artefacts(out, "windows")
+    windows.the_files(build)
+    wine = windows.Wine(build, out)
+    try:
+        wine.start()
+        windows.qt_suites(wine)
+        game = windows.WineGame(wine, "game")
+        try:
+            windows.the_window(game)
+            checks.start_up_pixels(game)
+            checks.play(game)
+            checks.run_out(game, 3)
+            checks.error_box(game)
+        finally:
+            game.stop()
+        checks.close_at_any_moment(
+            lambda name: windows.WineGame(wine, name),
+            ["at once", "in a reveal", "over the error box", "the box, then the game"],
+            quiet=False)
+        windows.the_installer(wine)
+    finally:
+        wine.end()
+
+
+if __name__ == "__main__":
+    platform, target, out = sys.argv[1], os.path.abspath(sys.argv[2]), os.path.abspath(sys.argv[3])
+    suite = {"x11": on_x11, "wayland": on_wayland, "windows": on_windows}[platform]
+    sys.exit(harness.run(lambda: suite(target, out)))

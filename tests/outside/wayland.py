@@ -1,0 +1,339 @@
+"""The Wayland back end: the game in Weston compositors of its own, started as a Wayland
+session starts it. A headless Weston has no input devices: there the game is played through
+AT-SPI actions, the window's settings come from the game's own protocol log (WAYLAND_DEBUG) and
+pixels from the compositor's screenshots. A Weston that shows its output in a window of the
+suite's Xvfb takes xdotool's clicks there as real Wayland pointer input."""
+
+import glob
+import os
+import re
+import shutil
+import subprocess
+import tempfile
+import time
+from collections import Counter
+
+import atspi
+from atspi import AtspiGame
+from design import BACKGROUND, CLIENT_PIXELS, TITLE, Shot
+from harness import check, group, wait_for
+
+CLOSE = "Затвори"
+OUTPUT = (1024, 768)
+
+
+class Weston:
+    """A Weston of our own: headless, or showing its output in a window of the suite's Xvfb."""
+
+    count = 0
+
+    def __init__(self, session, backend):
+        Weston.count += 1
+        self.session = session
+        self.pointer = backend == "x11"  # the headless one has no input devices
+        self.socket = f"migliar-wayland-{os.getpid()}-{Weston.count}"
+        self.log = os.path.join(session.out, f"wayland-weston-{backend}.log")
+        argv = ["weston", f"--backend={backend}-backend.so", "--use-pixman", "--no-config",
+                f"--socket={self.socket}", "--idle-time=0", f"--width={OUTPUT[0]}",
+                f"--height={OUTPUT[1]}",
+                "--debug"]  # the screenshooter needs it
+        with open(self.log, "w") as log:
+            self.process = session.processes.start(argv, group=True, env=session.env, stdout=log,
+                                                   stderr=subprocess.STDOUT)
+        self.env = dict(session.env, WAYLAND_DISPLAY=self.socket)
+        # Ready once the desktop shell has drawn its panel and the screenshooter gets a picture.
+        probe = os.path.join(session.out, "wayland-probe.png")
+        if not wait_for(lambda: self.screenshot(probe), 20, 0.2):
+            raise RuntimeError(f"Weston did not start; see {self.log}")
+        os.remove(probe)
+
+    def screenshot(self, path):
+        """The whole output as weston-screenshooter takes it; it names its file by the time, so
+        it works in a folder of its own."""
+        folder = tempfile.mkdtemp(prefix="wayland-shot-", dir=self.session.out)
+        try:
+            run = subprocess.run(["weston-screenshooter"], cwd=folder, env=self.env,
+                                 capture_output=True, timeout=10)
+            taken = glob.glob(os.path.join(folder, "*.png"))
+            if run.returncode != 0 or len(taken) != 1:
+                return None
+            shutil.move(taken[0], path)
+            return path
+        finally:
+            shutil.rmtree(folder, ignore_errors=True)
+
+    def stop(self):
+        self.session.processes.stop(self.process)
+
+
+def client_area(shot):
+    """Where the client area lies on the output. The window's background colour runs down its
+    left edge, and it is the rightmost and lowest of that colour; the game's icon in the title
+    bar, above, has some too."""
+    wanted = bytes(BACKGROUND)
+    width, height = shot.full
+    left, right = width, -1
+    for y in range(height):
+        row = shot.data[3 * width * y:3 * width * (y + 1)]
+        found = [i // 3 for i in range(0, len(row), 3) if row[i:i + 3] == wanted]
+        if found:
+            left, right = min(left, found[0]), max(right, found[-1])
+    if right < 0:
+        return None
+    column = [y for y in range(height) if shot.pixel(left, y) == BACKGROUND]
+    return (left, column[0], right - left + 1, column[-1] - column[0] + 1)
+
+
+# What the game asks of the compositor and what the compositor tells it, from the protocol log;
+# libwayland writes an object as interface@id, from 1.23 on as interface#id.
+OBJECT = r"[@#]\d+"
+GEOMETRY = rf"-> xdg_surface{OBJECT}\.set_window_geometry\((-?\d+), (-?\d+), (\d+), (\d+)\)"
+MINIMUM = rf"-> xdg_toplevel{OBJECT}\.set_min_size\((\d+), (\d+)\)"
+MAXIMUM = rf"-> xdg_toplevel{OBJECT}\.set_max_size\((\d+), (\d+)\)"
+# The size the compositor offers; 0 x 0 leaves it to the game.
+CONFIGURE = rf"\] xdg_toplevel{OBJECT}\.configure\((-?\d+), (-?\d+),"
+
+
+def log_text(log):
+    with open(log, encoding="utf-8", errors="replace") as text:
+        return text.read()
+
+
+def drawn(log):
+    """The sizes of the pictures the game gave its window's surface (not the pointer's)."""
+    text = log_text(log)
+    window = re.search(rf"-> xdg_wm_base{OBJECT}\.get_xdg_surface\(new id xdg_surface{OBJECT}, "
+                       rf"(wl_surface{OBJECT})", text)
+    sizes, shown = {}, set()
+    for found in re.finditer(rf"-> wl_shm_pool{OBJECT}\.create_buffer\(new id (wl_buffer{OBJECT})"
+                             rf", \d+, (\d+), (\d+),|-> (wl_surface{OBJECT})\.attach\("
+                             rf"(wl_buffer{OBJECT})", text):
+        buffer, width, height, surface, attached = found.groups()
+        if buffer:
+            sizes[buffer] = (int(width), int(height))
+        elif window and surface == window.group(1):
+            shown.add(sizes.get(attached))
+    return shown
+
+
+def protocol(log, pattern):
+    """The numbers of every message of a kind in the game's protocol log, in order."""
+    return [tuple(int(n) for n in found.groups()) for found in re.finditer(pattern, log_text(log))]
+
+
+class WaylandGame(AtspiGame):
+    """The game started as a Wayland desktop starts it: WAYLAND_DISPLAY and XDG_SESSION_TYPE set,
+    the platform left for Qt to choose. Its protocol log goes to its own file."""
+
+    def __init__(self, session, weston, name, **env):
+        super().__init__(session.out, "wayland", name)
+        self.session, self.processes, self.weston = session, session.processes, weston
+        self.pointer = weston.pointer
+        with open(self.log, "w") as log:
+            self.process = self.processes.start(
+                [session.game], env=dict(weston.env, XDG_SESSION_TYPE="wayland",
+                                         WAYLAND_DEBUG="client", **env),
+                stdout=log, stderr=subprocess.STDOUT)
+        self.collect()
+        if not wait_for(lambda: self.find_on_screen() and self.bounds, 10, 0.2):
+            raise RuntimeError(f"{name}: no window on the screen; see {self.log}")
+
+    def find_on_screen(self):
+        """A screenshot, and where the client area lies on it."""
+        path = os.path.join(self.out, f"wayland-{self.name}-find.png")
+        screen = Shot(self.weston.screenshot(path))
+        self.bounds = client_area(screen)
+        self.origin = self.bounds[:2] if self.bounds else None
+        return screen
+
+    def take(self, path):
+        if not self.weston.screenshot(path):
+            raise RuntimeError(f"no screenshot {path}")
+        return path
+
+    def client_place(self):
+        return self.origin, CLIENT_PIXELS
+
+    def on_output(self, window_point):
+        """A point of the window (its pixels as the toolkit counts them) on the output."""
+        cx, cy, _, _ = self.window_extents(self.client)
+        return (self.origin[0] - cx + window_point[0], self.origin[1] - cy + window_point[1])
+
+    def xdotool(self, *actions):
+        subprocess.run(["xdotool", *actions], env=self.session.env, check=True)
+
+    def click(self, region, button=1):
+        """A real click at the middle of a region of the client area, through Weston."""
+        x, y, w, h = region
+        self.click_at(self.origin[0] + x + w // 2, self.origin[1] + y + h // 2, button)
+
+    def pointer_to(self, x, y):
+        """Weston's X11 output moves its pointer by the X pointer's motions from where it last
+        saw it come in, so the pointer comes in afresh each time: from outside the output."""
+        return ["mousemove", str(OUTPUT[0] + 50), str(OUTPUT[1] + 50), "mousemove", "--sync",
+                str(x), str(y)]
+
+    def click_at(self, x, y, button=1):
+        self.xdotool(*self.pointer_to(x, y), "click", str(button))
+        time.sleep(0.08)  # the game handles it
+
+    def key(self, *names):
+        self.xdotool("key", *names)
+
+    def type(self, text):
+        self.xdotool("type", "--delay", "10", text)
+
+    def activate(self):
+        pass  # a click into the window gave it the keyboard
+
+    def press(self, button):
+        if self.pointer:
+            super().press(button)
+        else:  # no pointer: as a screen reader presses it
+            atspi.act(self.controls[button], "Press")
+
+    def close_button(self):
+        return next((part for part in self.all_parts() if part.get_name() == CLOSE), None)
+
+    def all_parts(self):
+        found, stack = [], list(self.others)
+        while stack:
+            part = stack.pop()
+            found.append(part)
+            stack.extend(atspi.children(part))
+        return found
+
+    def close(self, window=None):
+        """The title bar's close button: clicked for real where there is a pointer, pressed
+        through AT-SPI where there is none."""
+        if not self.close_button():
+            return
+        if self.pointer:
+            x, y, w, h = self.window_extents(self.close_button())
+            self.click_at(*self.on_output((x + w // 2, y + h // 2)))
+        else:
+            atspi.act(self.close_button(), "Press")
+
+
+# ---- The checks only Wayland has -----------------------------------------------------------------
+
+
+def ink_columns(shot, region, background, threshold=120):
+    """The columns of a region where something differs clearly from its background colour."""
+    x, y, w, h = region
+    return [i for i in range(x, x + w)
+            if any(sum(abs(a - b) for a, b in zip(shot.pixel(i, j), background)) > threshold
+                   for j in range(y, y + h))]
+
+
+def the_window(game):
+    group("the window Qt gives Wayland")
+    check("the screen reader hears the title", game.top.get_name() == TITLE, game.top.get_name())
+    titles = re.findall(rf"xdg_toplevel{OBJECT}\.set_title\(\"([^\"]*)\"\)", log_text(game.log))
+    check("the title, whole, under a bare C locale", titles and titles[-1] == TITLE, titles)
+    geometry = protocol(game.log, GEOMETRY)
+    minimum = protocol(game.log, MINIMUM)
+    maximum = protocol(game.log, MAXIMUM)
+    buffers = drawn(game.log)
+    window = geometry[-1][2:] if geometry else None
+    check("the window's geometry starts at its surface's corner: no shadow around it",
+          geometry and geometry[-1][:2] == (0, 0), geometry)
+    check(f"a size that cannot change: minimum = maximum = the window's size {window}",
+          minimum and maximum and minimum[-1] == maximum[-1] == window, (minimum, maximum))
+    check("every frame drawn at that size", buffers == {window}, buffers)
+    configured = protocol(game.log, CONFIGURE)
+    check("Weston leaves the size to the game", configured and all(
+        c in ((0, 0), window) for c in configured), configured)
+    check(f"the client area is {CLIENT_PIXELS[0]} x {CLIENT_PIXELS[1]} pixels on the output",
+          game.bounds[2:] == CLIENT_PIXELS, game.bounds)
+    return window
+
+
+def title_bar(game, window, shot, active):
+    group("the title bar: the title and a close button, nothing else")
+    buttons = [p for p in game.all_parts() if p.get_role() == atspi.Atspi.Role.PUSH_BUTTON]
+    if not check("one button besides the client area, 'Затвори'",
+                 [b.get_name() for b in buttons] == [CLOSE], [b.get_name() for b in buttons]):
+        return
+    cx, cy, cw, ch = game.window_extents(game.client)
+    bar = (cx, cx, cw, cy - cx)  # above the client area, within the edge
+    check("the client area whole in the window, an even edge round it, the bar above it",
+          window is not None and (cw, ch) == CLIENT_PIXELS and cy > 20
+          and window[0] - cw - cx == cx == window[1] - ch - cy, (cx, cy, cw, ch, window))
+    left, top = game.on_output((0, 0))
+    on_output = (left + bar[0], top + bar[1], bar[2], bar[3])
+    colour = shot.region(on_output).most_common(1)[0][0]
+    bx, by, bw, bh = game.window_extents(game.close_button())
+    button = (left + bx, top + by, bw, bh)
+    check("the close button at the right end of the bar",
+          bar[0] + bar[2] - 12 < bx + bw <= bar[0] + bar[2] and by >= 0 and by + bh <= cy,
+          (bx, by, bw, bh))
+    # The cross: both its diagonals inked.
+    cross = [shot.pixel(button[0] + k, button[1] + k) for k in range(8, bw - 8)]
+    cross += [shot.pixel(button[0] + bw - 1 - k, button[1] + k) for k in range(8, bw - 8)]
+    strokes = sum(1 for p in cross if sum(abs(a - b) for a, b in zip(p, colour)) > 120)
+    check("... a cross drawn on it", strokes >= len(cross) - 2, (strokes, len(cross)))
+    # Between the title and the close button the bar is bare: no minimize, no maximize.
+    ink = ink_columns(shot, (on_output[0] + 32, on_output[1] + 2, button[0] - on_output[0] - 32,
+                             on_output[3] - 4), colour)
+    check("the title is on the bar", len(ink) > 150, len(ink))
+    if ink:
+        middle = on_output[0] + on_output[2] / 2
+        check("... whole and centred, not cut short", abs((ink[0] + ink[-1]) / 2 - middle) < 4,
+              (ink[0], ink[-1], middle))
+        bare = shot.region((ink[-1] + 3, on_output[1], button[0] - ink[-1] - 3, on_output[3]))
+        check("no other button between the title and the close button",
+              list(bare) == [colour] and button[0] - ink[-1] > 20, bare.most_common(3))
+    icon = shot.region((on_output[0] + 5, on_output[1] + 4, 20, 20))
+    check("the game's icon at the left", icon[colour] < 200, icon.most_common(2))
+    text = Counter(shot.pixel(i, j) for i in ink for j in range(on_output[1], on_output[1] +
+                                                                on_output[3])) if ink else {}
+    darkest = min(text, key=sum) if text else None
+    check(f"the title's ink is {'black' if active else 'grey'}: the window is "
+          f"{'' if active else 'not '}the active one",
+          darkest is not None and (sum(darkest) < 60 if active else 150 < sum(darkest) < 450),
+          darkest)
+
+
+def compositor_gone(session):
+    group("the compositor goes away under the game")
+    weston = Weston(session, "headless")
+    game = WaylandGame(session, weston, "orphaned")
+    try:
+        weston.stop()
+        status = game.ended(10)
+        check(f"the game ends by itself, not by a signal (status {status})",
+              status is not None and status >= 0, status)
+    finally:
+        game.stop()
+
+
+def moved_and_resized(game):
+    group("moving and resizing with the pointer")
+    before = game.bounds
+    x, y = game.on_output((60, 12))  # the bar, left of the title
+    game.xdotool(*game.pointer_to(x, y), "mousedown", "1")
+    for step in range(1, 11):
+        game.xdotool("mousemove", "--sync", str(x + 8 * step), str(y + 5 * step))
+        time.sleep(0.02)
+    game.xdotool("mouseup", "1")
+    moved = wait_for(lambda: (lambda b: b if b[:2] != before[:2] else None)(
+        client_area(game.find_on_screen())), 3, 0.2)
+    check("dragging the bar moves the window by the pointer's way",
+          moved and (moved[0] - before[0], moved[1] - before[1]) == (80, 50) and
+          moved[2:] == CLIENT_PIXELS, (before, moved))
+    game.find_on_screen()
+    # Weston resizes a window with the right button while the Super key is held.
+    x, y = game.on_output((400, 300))
+    game.xdotool(*game.pointer_to(x, y), "keydown", "super", "mousedown", "3")
+    for step in range(1, 11):
+        game.xdotool("mousemove", "--sync", str(x + 12 * step), str(y + 9 * step))
+        time.sleep(0.02)
+    game.xdotool("mouseup", "3", "keyup", "super")
+    time.sleep(0.5)
+    after = client_area(game.find_on_screen())
+    offered = [c for c in protocol(game.log, CONFIGURE) if c != (0, 0)]
+    buffers = drawn(game.log)
+    check("Weston offers other sizes while Super and the right button drag", offered, offered)
+    check("... and the game keeps its size", after and after[2:] == CLIENT_PIXELS
+          and len(buffers) == 1, (after, buffers))

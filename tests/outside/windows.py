@@ -1,0 +1,292 @@
+"""The Windows back end: the Windows build under Wine, on an Xvfb of its own. Real clicks and keys
+go in through xdotool; pixels come from screenshots (ImageMagick), texts through the clipboard
+(click into a text box, Ctrl+A, Ctrl+C, read the X clipboard that Wine fills), the window's
+settings from the X hints Wine derives from the Windows styles. Also what only Windows has: the
+files' needs, the QtTest suites built for Windows, and the installer."""
+
+import os
+import re
+import shutil
+import subprocess
+import tempfile
+import time
+
+from design import CLIENT_PIXELS, ERROR_TITLE, LETTER, MESSAGE_BOX, TEXT_BOXES, TITLE, rect
+from game import Game
+from harness import Processes, check, group, start_xvfb, wait_for
+from x11 import close_window, window_hints
+
+SUITES = ["runtime_test", "forms_test", "startup_test", "game_test", "soak_test"]
+# What a 64-bit Windows brings itself; anything else the game would have to carry along.
+SYSTEM_DLLS = {"advapi32.dll", "comdlg32.dll", "d3d11.dll", "d3d9.dll", "dwmapi.dll",
+               "dwrite.dll", "dxgi.dll", "gdi32.dll", "imm32.dll", "kernel32.dll", "msvcrt.dll",
+               "netapi32.dll", "ole32.dll", "oleaut32.dll", "setupapi.dll", "shell32.dll",
+               "shlwapi.dll", "user32.dll", "userenv.dll", "uxtheme.dll", "version.dll",
+               "winmm.dll", "ws2_32.dll", "wtsapi32.dll", "authz.dll", "comctl32.dll",
+               "mpr.dll", "bcrypt.dll", "crypt32.dll", "secur32.dll", "shcore.dll", "winspool.drv"}
+UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\example.migliar.Migliar"
+
+
+class Wine:
+    """Wine on an Xvfb of our own, in a prefix of our own among the artefacts."""
+
+    def __init__(self, build, out):
+        self.build, self.out = build, out
+        self.processes = Processes()
+        self.runtime = tempfile.mkdtemp(prefix="migliar-wine-runtime-")
+        os.chmod(self.runtime, 0o700)
+        self.prefix = os.path.join(out, "wine")
+        env = {k: v for k, v in os.environ.items()
+               if not k.startswith(("QT_", "WAYLAND_", "DBUS_", "WINE"))}
+        env.update(WINEPREFIX=self.prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=",
+                   XDG_RUNTIME_DIR=self.runtime, LC_ALL="C.UTF-8", LANG="C.UTF-8")
+        self.env = env
+
+    def start(self):
+        from Xlib import display
+        self.env["DISPLAY"] = start_xvfb(self.processes)
+        self.display = wait_for(lambda: display.Display(self.env["DISPLAY"]), 10)
+        shutil.rmtree(self.prefix, ignore_errors=True)
+        subprocess.run(["wineboot", "-i"], env=self.env, capture_output=True, check=True,
+                       timeout=180)
+        # Windows' own fonts, as their metric twins.
+        for face, twin in (("Times New Roman", "Liberation Serif"), ("Tahoma", "Liberation Sans"),
+                           ("MS Shell Dlg", "Liberation Sans"),
+                           ("MS Shell Dlg 2", "Liberation Sans"), ("Segoe UI", "Liberation Sans")):
+            self.run("reg", "add", r"HKCU\Software\Wine\Fonts\Replacements", "/v", face, "/d",
+                     twin, "/f")
+
+    def run(self, *argv, timeout=120, **env):
+        return subprocess.run(["wine", *argv], env=dict(self.env, **env), capture_output=True,
+                              timeout=timeout, stdin=subprocess.DEVNULL)
+
+    def windows_path(self, unix):
+        return self.run("winepath", "-w", unix).stdout.decode().strip()
+
+    def drive_c(self, *parts):
+        return os.path.join(self.prefix, "drive_c", *parts)
+
+    def xdotool(self, *argv):
+        return subprocess.run(["xdotool", *argv], env=self.env, capture_output=True, text=True,
+                              timeout=20).stdout
+
+    def window(self, pattern):
+        found = self.xdotool("search", "--onlyvisible", "--name", pattern).split()
+        return int(found[0]) if found else None
+
+    def end(self):
+        subprocess.run(["wineserver", "-k"], env=self.env, capture_output=True, timeout=30)
+        self.processes.stop_all()
+        shutil.rmtree(self.runtime, ignore_errors=True)
+
+
+class WineGame(Game):
+    """The game in a process of its own. The built one sees no DISPLAY variable, as on Windows,
+    although Wine itself still draws on the Xvfb; an installed one starts as it is."""
+
+    def __init__(self, wine, name, installed=None):
+        super().__init__(wine.out, "windows", name)
+        self.wine, self.processes = wine, wine.processes
+        built = wine.windows_path(os.path.join(wine.build, "migliar.exe"))
+        argv = ["wine", installed] if installed else ["wine", "cmd", "/c",
+                                                      f"set DISPLAY=&& {built}"]
+        with open(self.log, "w") as log:
+            self.process = self.processes.start(argv, group=True, env=wine.env, stdout=log,
+                                                stderr=subprocess.STDOUT)
+        self.window = self.window_id = wait_for(lambda: wine.window(f"^{re.escape(TITLE)}$"), 60)
+        self.env = wine.env
+        if not self.window:
+            raise RuntimeError(f"{name}: no window; see {self.log}")
+
+    def geometry(self):
+        out = self.wine.xdotool("getwindowgeometry", "--shell", str(self.window))
+        values = dict(line.split("=", 1) for line in out.split())
+        return tuple(int(values[k]) for k in ("X", "Y", "WIDTH", "HEIGHT"))
+
+    def click(self, region, button=1):
+        x, y, w, h = region
+        self.wine.xdotool("mousemove", "--window", str(self.window), str(x + w // 2),
+                          str(y + h // 2), "click", str(button))
+        time.sleep(0.15)
+
+    def key(self, *names):
+        self.wine.xdotool("key", "--delay", "30", *names)
+        time.sleep(0.15)
+
+    def type(self, text):
+        self.wine.xdotool("type", "--delay", "30", text)
+        time.sleep(0.15)
+
+    def copied(self):
+        """Ctrl+A, Ctrl+C where the focus is, and what reaches the X clipboard."""
+        sentinel = subprocess.Popen(["xclip", "-selection", "clipboard", "-i"], env=self.wine.env,
+                                    stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
+                                    stderr=subprocess.DEVNULL)
+        sentinel.communicate(b"\x01nothing")
+        time.sleep(0.2)
+        self.key("ctrl+a", "ctrl+c")
+
+        def read():
+            text = subprocess.run(["xclip", "-selection", "clipboard", "-o", "-t", "UTF8_STRING"],
+                                  env=self.wine.env, capture_output=True, timeout=5).stdout
+            text = text.decode(errors="replace").replace("\r\n", "\n")
+            return None if text == "\x01nothing" else text
+        # An empty box copies nothing: the clipboard keeps what was there, and the box is empty.
+        return wait_for(read, 3) or ""
+
+    def text(self, name):
+        if name == LETTER:
+            # The letter box is the next focus stop after the message box, and copies its letter
+            # even while the cover hides it.
+            self.click(rect(MESSAGE_BOX))
+            self.key("Tab")
+        else:
+            self.click(rect(TEXT_BOXES[name]))
+        return self.copied()
+
+    def error_box_window(self):
+        return self.wine.window(f"^{ERROR_TITLE}$")
+
+    error_box = error_box_window
+
+    def error_text(self):
+        return self.copied()  # a message box copies its text with Ctrl+C on Windows
+
+    def close(self, window=None):
+        display = self.wine.display
+        close_window(display, display.create_resource_object("window", window or self.window))
+
+
+# ---- The checks only Windows has -----------------------------------------------------------------
+
+
+def pe_facts(path):
+    dump = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", path], capture_output=True,
+                          text=True, check=True).stdout
+    dlls = sorted({m.lower() for m in re.findall(r"DLL Name: (\S+)", dump)})
+    magic = re.search(r"^Magic\s+(\S+)", dump, re.M)
+    subsystem = re.search(r"^Subsystem\s+\S+\s+\((.*)\)", dump, re.M)
+    return dlls, magic and magic.group(1), subsystem and subsystem.group(1)
+
+
+def the_files(build):
+    group("the files")
+    game = os.path.join(build, "migliar.exe")
+    dlls, magic, subsystem = pe_facts(game)
+    check("migliar.exe: 64-bit (PE32+)", magic == "020b", magic)
+    check("migliar.exe: a GUI program, no console", subsystem == "Windows GUI", subsystem)
+    foreign = [dll for dll in dlls if dll not in SYSTEM_DLLS and not dll.startswith("api-ms-")]
+    check(f"migliar.exe: only Windows' own DLLs ({', '.join(dlls)})", dlls and not foreign, foreign)
+    check("migliar.exe: one file, Qt inside (over 5 MB)", os.path.getsize(game) > 5_000_000,
+          os.path.getsize(game))
+    setup = os.path.join(build, "migliar-setup.exe")
+    dlls, magic, subsystem = pe_facts(setup)
+    check("migliar-setup.exe: a 64-bit GUI program", magic == "020b" and subsystem == "Windows GUI",
+          (magic, subsystem))
+    for suite in SUITES:
+        dlls, _, _ = pe_facts(os.path.join(build, "tests", f"{suite}.exe"))
+        foreign = [dll for dll in dlls if dll not in SYSTEM_DLLS and not dll.startswith("api-ms-")]
+        check(f"{suite}.exe: only Windows' own DLLs", not foreign, foreign)
+
+
+def qt_suites(wine):
+    group("the QtTest suites, built for Windows, under Wine")
+    # Wine keeps the QT_ variables from Windows programs: the platform is set on Windows' side,
+    # with the fonts Qt's offscreen platform reads on Windows (Liberation for Times New Roman).
+    # QtTest writes its log to a file: a Windows console program's output does not reach a pipe.
+    fonts = wine.windows_path("/usr/share/fonts/truetype/liberation")
+    for suite in SUITES:
+        exe = wine.windows_path(os.path.join(wine.build, "tests", f"{suite}.exe"))
+        log = os.path.join(wine.out, f"windows-{suite}.log")
+        if os.path.exists(log):
+            os.remove(log)
+        started = time.monotonic()
+        try:
+            status = wine.run("cmd", "/c", f"set QT_QPA_PLATFORM=offscreen&& set QT_QPA_FONTDIR="
+                              f"{fonts}&& {exe} -o {wine.windows_path(log)},txt",
+                              timeout=900).returncode
+        except subprocess.TimeoutExpired:
+            status = "timeout"
+        output = open(log, errors="replace").read() if os.path.exists(log) else ""
+        totals = re.search(r"Totals: .*", output)
+        check(f"{suite} ({time.monotonic() - started:.0f} s): "
+              + (totals.group(0) if totals else "no totals"), status == 0 and totals,
+              f"status {status}, see windows-{suite}.log")
+
+
+def the_window(game):
+    group("the window")
+    size = game.geometry()[2:]
+    check("client area 499 x 424 pixels", size == CLIENT_PIXELS, size)
+    display = game.wine.display
+    window_hints(display, display.create_resource_object("window", game.window), CLIENT_PIXELS,
+                 frame=True)
+
+
+def registry(wine, key):
+    """The key's values as Windows holds them (reg query's console output would lose the
+    Cyrillic), or None when there is no such key."""
+    exported = os.path.join(wine.out, "windows-key.reg")
+    if os.path.exists(exported):
+        os.remove(exported)
+    if wine.run("reg", "export", key, wine.windows_path(exported), "/y").returncode != 0:
+        return None
+    with open(exported, encoding="utf-16") as text:
+        lines = text.read().splitlines()
+    values = {}
+    for line in lines:
+        found = re.fullmatch(r'"([^"]+)"=(?:"(.*)"|dword:([0-9a-f]{8}))', line)
+        if found:
+            name, string, dword = found.groups()
+            values[name] = int(dword, 16) if dword else re.sub(r"\\(.)", r"\1", string)
+    return values
+
+
+def the_installer(wine):
+    group("the installer, silent")
+    program = r"C:\Program Files\Мигляр"
+    folder = wine.drive_c("Program Files", "Мигляр")
+    entry = wine.drive_c("ProgramData", "Microsoft", "Windows", "Start Menu", "Programs",
+                         "Мигляр.lnk")
+    run = wine.run(os.path.join(wine.build, "migliar-setup.exe"), "/S", timeout=120)
+    check("migliar-setup.exe /S: status 0", run.returncode == 0, run.returncode)
+    installed = sorted(os.listdir(folder)) if os.path.isdir(folder) else None
+    check("the game under Program Files\\Мигляр", installed == ["migliar.exe", "uninstall.exe"],
+          installed)
+    same = installed and open(os.path.join(folder, "migliar.exe"), "rb").read() == open(
+        os.path.join(wine.build, "migliar.exe"), "rb").read()
+    check("... the very migliar.exe that was built", same)
+    # The shortcut keeps its target in UTF-16 too, which is what Windows reads of a Cyrillic path.
+    target = (program + r"\migliar.exe").encode("utf-16-le")
+    check("the Start-menu entry 'Мигляр', pointing at the game",
+          os.path.isfile(entry) and target in open(entry, "rb").read())
+    values = registry(wine, UNINSTALL_KEY) or {}
+    expected = {"DisplayName": "Мигляр", "Publisher": "www.migliar.example",
+                "DisplayVersion": "1.0.0.0", "NoModify": 1, "NoRepair": 1,
+                "DisplayIcon": program + r"\migliar.exe,0",
+                "UninstallString": f'"{program}\\uninstall.exe"',
+                "QuietUninstallString": f'"{program}\\uninstall.exe" /S'}
+    wrong = {k: (values.get(k), v) for k, v in expected.items() if values.get(k) != v}
+    check("the uninstall entry in the registry", values and not wrong, wrong or values)
+
+    group("the installed game")
+    game = WineGame(wine, "installed", installed=program + r"\migliar.exe")
+    try:
+        game.shot("installed")
+        game.close()
+        check("the window shows, and closes with status 0", game.ended(20) == 0)
+    finally:
+        game.stop()
+
+    group("the uninstaller, silent")
+    quiet = re.fullmatch(r'"([^"]+)"\s*(.*)', values.get("QuietUninstallString", ""))
+    if not check("the quiet uninstall command is there", quiet):
+        return
+    run = wine.run(quiet.group(1), *quiet.group(2).split(), timeout=120)
+    check("it runs: status 0", run.returncode == 0, run.returncode)
+    # The uninstaller goes on from a copy in the temporary folder after its first part returns.
+    gone = wait_for(lambda: not os.path.exists(folder) and not os.path.exists(entry)
+                    and registry(wine, UNINSTALL_KEY) is None, 60, 0.5)
+    check("nothing is left: no folder, no Start-menu entry, no registry key", gone,
+          (os.path.exists(folder) and os.listdir(folder), os.path.exists(entry),
+           registry(wine, UNINSTALL_KEY)))
