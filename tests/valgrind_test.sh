@@ -18,7 +18,7 @@ start_session_bus || { echo "FAIL dbus-daemon did not start"; exit 1; }
 export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
 
 # A forked child leaves the log alone.
-valgrind --tool=memcheck --leak-check=full --show-leak-kinds=definite \
+valgrind --tool=memcheck -s --leak-check=full --show-leak-kinds=definite \
     --errors-for-leak-kinds=definite --child-silent-after-fork=yes --num-callers=40 \
     --suppressions="$here/valgrind.supp" --error-exitcode=99 --log-file="$log" "$game" &
 game_pid=$!

@@ -7,6 +7,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>
+#include <QResizeEvent>
 #include <QVBoxLayout>
 #include <QWindow>
 
@@ -129,6 +130,14 @@ class OwnFrame : public QWidget {
   protected:
     void paintEvent(QPaintEvent*) override {
         QPainter(this).fillRect(rect(), palette().color(QPalette::Dark));
+    }
+
+    void resizeEvent(QResizeEvent* event) override {
+        // A compositor may offer another size in spite of minimum = maximum (Weston 14 does
+        // while Super and the right button drag), and Qt 6.8 takes it: the frame keeps its own.
+        if (minimumSize() == maximumSize() && event->size() != minimumSize())
+            resize(minimumSize());
+        QWidget::resizeEvent(event);
     }
 
     void changeEvent(QEvent* event) override {

@@ -234,7 +234,7 @@ def close_at_any_moment(start, moments, quiet):
         game.stop()
 
     for moment in moments:
-        game = start(f"close-{moment}")
+        game = start("close-" + moment.replace(",", "").replace(" ", "-"))
         if moment == "at once":
             close_and_wait(game, moment)
         elif moment == "idle":

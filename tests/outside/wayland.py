@@ -91,7 +91,7 @@ GEOMETRY = rf"-> xdg_surface{OBJECT}\.set_window_geometry\((-?\d+), (-?\d+), (\d
 MINIMUM = rf"-> xdg_toplevel{OBJECT}\.set_min_size\((\d+), (\d+)\)"
 MAXIMUM = rf"-> xdg_toplevel{OBJECT}\.set_max_size\((\d+), (\d+)\)"
 # The size the compositor offers; 0 x 0 leaves it to the game.
-CONFIGURE = rf"\] xdg_toplevel{OBJECT}\.configure\((-?\d+), (-?\d+),"
+CONFIGURE = rf"\](?: {{[^}}]*}})? xdg_toplevel{OBJECT}\.configure\((-?\d+), (-?\d+),"
 
 
 def log_text(log):
