@@ -196,6 +196,8 @@ class Soak {
             at = QPoint(std::clamp(at.x(), 0, window->width() - 1),
                         std::clamp(at.y(), 0, window->height() - 1));
         }
+        if (at.isNull())
+            at = QPoint(1, 0); // QTest clicks the window's middle for (0, 0)
         last_ = u"click the window at %1,%2"_s.arg(at.x()).arg(at.y());
         Control* target = nullptr;
         for (Control* c : all_) {

@@ -11,12 +11,12 @@ codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
 stamp="$prefix/.migliar-qt-complete"
 here=$(cd "$(dirname "$0")" && pwd)
 # Only what a Widgets program and its QtTest suites need, all static, without OpenGL (the window
-# paints in software). Debian's repacked source has no wintab, hence no tablet events. Direct2D
-# goes. Qt 6.4 compiles its DirectWrite 3 font database only along with Direct2D, yet refers to
-# it without: there it goes too (the GDI font database stays); later Qts build their font
-# databases on DirectWrite and keep it.
-fonts=(-no-feature-direct2d)
-[[ $version == 6.4.* ]] && fonts+=(-no-feature-directwrite3)
+# paints in software). Debian's repacked source has no wintab, hence no tablet events. Qt's
+# DirectWrite font code compiles only along with Direct2D, yet is referred to without it (a link
+# fault in 6.4, a compile fault in 6.8). Qt 6.4 does without both (the GDI font database stays);
+# later Qts build every font database on DirectWrite, and keep both.
+fonts=()
+[[ $version == 6.4.* ]] && fonts=(-no-feature-direct2d -no-feature-directwrite3)
 options=(-release -static -static-runtime -platform linux-g++ -xplatform win32-g++
     -qt-host-path /usr -nomake examples -nomake tests -no-opengl -no-feature-tabletevent
     -no-feature-sql -no-feature-network -no-dbus -no-feature-printsupport -no-feature-concurrent

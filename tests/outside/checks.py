@@ -14,7 +14,9 @@ from harness import check, group, wait_for
 
 def start_up_pixels(game):
     group("pixels at start-up")
-    shot = game.shot("start")
+    # Once the window is drawn: Wine maps it before it paints it.
+    shot = wait_for(lambda: (lambda s: s if s.at(5, 60) == BACKGROUND else None)(
+        game.shot("start")), 5) or game.shot("start")
 
     def mostly(region, colour, what):
         colours = shot.colours(region)

@@ -17,6 +17,9 @@ from harness import wait_for
 class Game:
     reads = False  # states, places and the focus, as a screen reader has them
     pointer = True  # real clicks and keys reach it
+    # On an X server: xdotool's pause after a click, its delay between keys (ms), and how long
+    # the game is given after keys.
+    pause, delay, settle = 0.08, 12, 0
 
     def __init__(self, out, prefix, name):
         self.out, self.prefix, self.name, self.shots = out, prefix, name, 0
@@ -84,8 +87,26 @@ class Game:
     def shot(self, what):
         return Shot(self.take(self.artefact(what)), *self.client_place())
 
+    # The game's own X window (the game's on X11, Wine's for Windows), driven with xdotool.
+    def xdotool(self, *argv):
+        subprocess.run(["xdotool", *argv], env=self.env, check=True)
+
+    def click(self, region, button=1):
+        x, y, w, h = region
+        self.xdotool("mousemove", "--window", str(self.window_id), str(x + w // 2),
+                     str(y + h // 2), "click", str(button))
+        time.sleep(self.pause)  # the game handles it
+
+    def key(self, *names):
+        self.xdotool("key", "--delay", str(self.delay), *names)
+        time.sleep(self.settle)
+
+    def type(self, text):
+        self.xdotool("type", "--delay", str(self.delay), text)
+        time.sleep(self.settle)
+
     def take(self, path):
-        """A shot of the game's own X window (the game's on X11, Wine's for Windows)."""
+        """A shot of the game's own X window."""
         subprocess.run(["import", "-silent", "-window", str(self.window_id), path], env=self.env,
                        check=True)
         return path

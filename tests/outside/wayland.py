@@ -128,6 +128,7 @@ class WaylandGame(AtspiGame):
     def __init__(self, session, weston, name, **env):
         super().__init__(session.out, "wayland", name)
         self.session, self.processes, self.weston = session, session.processes, weston
+        self.env = session.env  # xdotool's: the Xvfb that shows Weston's output
         self.pointer = weston.pointer
         with open(self.log, "w") as log:
             self.process = self.processes.start(
@@ -159,9 +160,6 @@ class WaylandGame(AtspiGame):
         cx, cy, _, _ = self.window_extents(self.client)
         return (self.origin[0] - cx + window_point[0], self.origin[1] - cy + window_point[1])
 
-    def xdotool(self, *actions):
-        subprocess.run(["xdotool", *actions], env=self.session.env, check=True)
-
     def click(self, region, button=1):
         """A real click at the middle of a region of the client area, through Weston."""
         x, y, w, h = region
@@ -176,12 +174,6 @@ class WaylandGame(AtspiGame):
     def click_at(self, x, y, button=1):
         self.xdotool(*self.pointer_to(x, y), "click", str(button))
         time.sleep(0.08)  # the game handles it
-
-    def key(self, *names):
-        self.xdotool("key", *names)
-
-    def type(self, text):
-        self.xdotool("type", "--delay", "10", text)
 
     def activate(self):
         pass  # a click into the window gave it the keyboard

@@ -7,7 +7,6 @@ import contextlib
 import os
 import re
 import subprocess
-import time
 
 import atspi
 from atspi import AtspiGame
@@ -100,23 +99,6 @@ class X11Game(AtspiGame):
             return None
         g = self.window.get_geometry()
         return (g.x, g.y, g.width, g.height)
-
-    def xdotool(self, *argv):
-        subprocess.run(["xdotool", *argv], env=self.session.env, check=True)
-
-    def click(self, region, button=1):
-        x, y, w, h = region
-        # No --sync: a move to where the pointer already is would wait for a motion that never
-        # comes; the server takes the move and the click in order anyway.
-        self.xdotool("mousemove", str(self.geometry[0] + x + w // 2),
-                     str(self.geometry[1] + y + h // 2), "click", str(button))
-        time.sleep(0.08)  # the game handles it
-
-    def key(self, *names):
-        self.xdotool("key", *names)
-
-    def type(self, text):
-        self.xdotool("type", "--delay", "10", text)
 
     def activate(self):
         # No window manager here gives the focus: the suite gives it, as a click would.
