@@ -28,19 +28,26 @@ options=(-release -static -static-runtime -platform linux-g++ -xplatform win32-g
 as_root=()
 [ "$(id -u)" -eq 0 ] || as_root=(sudo)
 
-# apt-get source needs a deb-src line: mirror the machine's own Debian sources (deb822 or one-line).
+# apt-get source needs a deb-src entry: the machine's own archive for its release, as its sources
+# name it (deb822 or one-line; Debian's or Ubuntu's), with the same components and key.
 if ! apt-get source --print-uris qt6-base >/dev/null 2>&1; then
-    list=/etc/apt/sources.list.d/migliar-src.sources
-    uris=$(sed -n 's/^URIs:[[:space:]]*//p' /etc/apt/sources.list.d/debian.sources 2>/dev/null |
-        grep -v security | head -n1 || true)
-    if [ -z "$uris" ]; then
-        uris=$(sed -n "s/^deb[[:space:]]\+\(\[[^]]*\][[:space:]]\+\)\?\([^[:space:]]*\)[[:space:]]\+$codename[[:space:]].*/\2/p" \
-            /etc/apt/sources.list 2>/dev/null | head -n1 || true)
-    fi
-    uris=${uris:-http://deb.debian.org/debian}
-    printf 'Types: deb-src\nURIs: %s\nSuites: %s\nComponents: main\nSigned-By: %s\n' \
-        "$uris" "$codename" /usr/share/keyrings/debian-archive-keyring.gpg |
-        "${as_root[@]}" tee "$list" >/dev/null
+    archive=$(awk -v release="$codename" '
+        FNR == 1 || /^$/ { if (found) exit; uri = parts = key = ""; found = 0 }
+        /^URIs:/ { uri = $2 } /^Components:/ { $1 = ""; parts = $0 } /^Signed-By:/ { key = $2 }
+        /^Suites:/ { for (i = 2; i <= NF; i++) found = found || $i == release }
+        END { if (found) print uri "|" parts "|" key }' \
+        /etc/apt/sources.list.d/*.sources 2>/dev/null)
+    [ -n "$archive" ] || archive=$(awk -v release="$codename" '$1 == "deb" {
+        n = 2; key = ""
+        if ($2 ~ /^\[/)
+            for (;; n++) { if ($n ~ /signed-by=/) key = $n; if ($n ~ /\]$/) { n++; break } }
+        if ($(n + 1) == release) { uri = $n; $1 = ""; for (i = 2; i <= n + 1; i++) $i = ""
+            sub(/.*signed-by=/, "", key); sub(/\]$/, "", key); print uri "|" $0 "|" key; exit } }' \
+        /etc/apt/sources.list 2>/dev/null)
+    IFS='|' read -r uri components key <<<"$archive"
+    printf 'deb-src %s%s %s %s\n' "${key:+[signed-by=$key] }" \
+        "${uri:-http://deb.debian.org/debian}" "$codename" "$(echo ${components:-main})" |
+        "${as_root[@]}" tee /etc/apt/sources.list.d/migliar-src.list >/dev/null
     "${as_root[@]}" apt-get update -qq
 fi
 
@@ -60,7 +67,8 @@ cd build
     -- -G Ninja -DCMAKE_TOOLCHAIN_FILE="$here/toolchain.cmake" \
     -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake -DQT_BUILD_EXAMPLES=OFF \
     -DQT_BUILD_TESTS=OFF >configure.log 2>&1 || { tail -n 60 configure.log >&2; exit 1; }
-cmake --build . --parallel "${MIGLIAR_JOBS:-2}" >build.log 2>&1 || { tail -n 60 build.log >&2; exit 1; }
+cmake --build . --parallel "${MIGLIAR_JOBS:-2}" >build.log 2>&1 ||
+    { tail -n 60 build.log >&2; exit 1; }
 cmake --install . >install.log 2>&1 || { tail -n 60 install.log >&2; exit 1; }
 cd /
 rm -rf "$work"
