@@ -148,7 +148,7 @@ def run_out(game, mode):
     took = time.monotonic() - start
     where = f"{final}" + (", cut off at the window's left edge" if final[0] < 0 else "")
     check(f"after 100 ticks of 100 ms ({took:.1f} s) the reveal has run out", shot and
-          9.9 < took < 13, took)
+          game.fastest_run_out < took < 13, took)
     if not shot:
         return
     box = rect(LETTER_BOX)

@@ -20,6 +20,7 @@ class Game:
     # On an X server: xdotool's pause after a click, its delay between keys (ms), and how long
     # the game is given after keys.
     pause, delay, settle = 0.08, 12, 0
+    fastest_run_out = 9.9  # seconds for 100 ticks of 100 ms, as the shots can time them
 
     def __init__(self, out, prefix, name):
         self.out, self.prefix, self.name, self.shots = out, prefix, name, 0
