@@ -53,4 +53,6 @@ status=$?
 game_pid=
 grep -E "ERROR SUMMARY|definitely lost:|Invalid (read|write)" "$log"
 echo "valgrind exit status $status (99: memcheck found an error; the log is $log)"
+# Where a run fails, its stacks go to the test's output, where CI keeps them.
+[ "$status" -eq 0 ] || grep -E -A45 "definitely lost in loss record|Invalid (read|write)" "$log"
 [ -n "$box" ] && [ "$status" -eq 0 ]
