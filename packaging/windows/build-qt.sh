@@ -31,19 +31,27 @@ as_root=()
 # apt-get source needs a deb-src entry: the machine's own archive for its release, as its sources
 # name it (deb822 or one-line; Debian's or Ubuntu's), with the same components and key.
 if ! apt-get source --print-uris qt6-base >/dev/null 2>&1; then
-    archive=$(awk -v release="$codename" '
+    # A machine may have either kind of file, or only the other: awk is given those there are.
+    shopt -s nullglob
+    deb822=(/etc/apt/sources.list.d/*.sources)
+    oneline=(/etc/apt/sources.list.d/*.list)
+    [ ! -f /etc/apt/sources.list ] || oneline+=(/etc/apt/sources.list)
+    archive=""
+    [ ${#deb822[@]} -eq 0 ] || archive=$(awk -v release="$codename" '
         FNR == 1 || /^$/ { if (found) exit; uri = parts = key = ""; found = 0 }
         /^URIs:/ { uri = $2 } /^Components:/ { $1 = ""; parts = $0 } /^Signed-By:/ { key = $2 }
         /^Suites:/ { for (i = 2; i <= NF; i++) found = found || $i == release }
         END { if (found) print uri "|" parts "|" key }' \
-        /etc/apt/sources.list.d/*.sources 2>/dev/null)
-    [ -n "$archive" ] || archive=$(awk -v release="$codename" '$1 == "deb" {
+        "${deb822[@]}")
+    [ -n "$archive" ] || [ ${#oneline[@]} -eq 0 ] ||
+        archive=$(awk -v release="$codename" '$1 == "deb" {
         n = 2; key = ""
         if ($2 ~ /^\[/)
             for (;; n++) { if ($n ~ /signed-by=/) key = $n; if ($n ~ /\]$/) { n++; break } }
         if ($(n + 1) == release) { uri = $n; $1 = ""; for (i = 2; i <= n + 1; i++) $i = ""
             sub(/.*signed-by=/, "", key); sub(/\]$/, "", key); print uri "|" $0 "|" key; exit } }' \
-        /etc/apt/sources.list 2>/dev/null)
+        "${oneline[@]}")
+    shopt -u nullglob
     IFS='|' read -r uri components key <<<"$archive"
     printf 'deb-src %s%s %s %s\n' "${key:+[signed-by=$key] }" \
         "${uri:-http://deb.debian.org/debian}" "$codename" "$(echo ${components:-main})" |
