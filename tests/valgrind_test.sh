@@ -41,7 +41,7 @@ done
 click 236 204
 sleep 0.5
 click 52 244
-box=$(find_window '^Мигляр$' 10) || echo "FAIL the error box did not show"
+box=$(find_window '^Мигляр$' 60) || echo "FAIL the error box did not show"
 "$here/wm_close.py" "$window"
 for _ in $(seq 1200); do kill -0 "$game_pid" 2>/dev/null || break; sleep 0.1; done
 if kill -0 "$game_pid" 2>/dev/null; then
