@@ -56,18 +56,6 @@ int errorOf(const std::function<void()>& f) {
     return 0;
 }
 
-// Closes the next modal message box once it has shown for `after` ms, handing back its text.
-void dismissNextBox(QString* text, int after = 0) {
-    QTimer::singleShot(after, [text, after] {
-        if (auto* box = shownErrorBox()) {
-            *text = box->text();
-            box->buttons().first()->click();
-        } else {
-            dismissNextBox(text, after); // not up yet
-        }
-    });
-}
-
 } // namespace
 
 class FormsTest : public QObject {
@@ -198,10 +186,14 @@ class FormsTest : public QObject {
             form.Box.setText(u"not reached"_s);
         };
 
-        QString shown;
-        dismissNextBox(&shown, 300);
         QTest::mouseClick(form.Go(0).widget(), Qt::LeftButton);
+        QMessageBox* box = shownErrorBox(); // shown, and the click has returned
+        QVERIFY(box);
+        const QString shown = box->text();
         QVERIFY2(shown.contains(u"6"_s) && shown.contains(u"Препълване"_s), qPrintable(shown));
+        QTest::qWait(300);
+        QCOMPARE(ticks, 0);
+        box->buttons().first()->click();
         QVERIFY(!tickInsideBox);
         QCOMPARE(ticks, 1); // the tick that waited ran once the box had closed
         QCOMPARE(form.Box.Text(), QString());
@@ -253,26 +245,16 @@ class FormsTest : public QObject {
             ++clicks;
             Val(u"1e999"_s);
         };
-        bool typedUnder = false, clickedUnder = false, closed = false;
-        QTimer::singleShot(100, [&] {
-            QVERIFY(shownErrorBox());
-            QTest::keyClicks(form.Box.widget(), u"7"_s);
-            typedUnder = !form.Box.Text().isEmpty();
-            QTest::mouseClick(form.Go(0).widget(), Qt::LeftButton);
-            clickedUnder = clicks > 1;
-            QWindowSystemInterface::handleCloseEvent<QWindowSystemInterface::SynchronousDelivery>(
-                form.window()->windowHandle());
-            closed = form.Closed();
-            if (auto* box = shownErrorBox())
-                box->done(0); // the close did not end it: the test fails, and need not hang
-        });
-        QElapsedTimer took;
-        took.start();
         QTest::mouseClick(form.Go(0).widget(), Qt::LeftButton);
-        QVERIFY(!typedUnder && !clickedUnder);
-        QVERIFY(closed && !form.window()->isVisible());
-        QVERIFY(took.elapsed() < 2000); // the box went with the window, nobody closed it
-        QVERIFY(!shownErrorBox());
+        QVERIFY(shownErrorBox());
+        QTest::keyClicks(form.Box.widget(), u"7"_s);
+        QVERIFY(form.Box.Text().isEmpty());
+        QTest::mouseClick(form.Go(0).widget(), Qt::LeftButton);
+        QCOMPARE(clicks, 1);
+        QWindowSystemInterface::handleCloseEvent<QWindowSystemInterface::SynchronousDelivery>(
+            form.window()->windowHandle());
+        QVERIFY(form.Closed() && !form.window()->isVisible());
+        QVERIFY(!shownErrorBox()); // the box went with the window, nobody closed it
     }
 
     // As a modal box: it takes the keyboard when it shows, with no window manager to give it;
@@ -285,29 +267,19 @@ class FormsTest : public QObject {
         form.Box.widget()->setFocus();
         form.Clock.DriveByHand();
         form.Clock.onTimer = [] { Val(u"1e999"_s); }; // a tick: the focus stays in the text box
-        bool active = false, keptMinimized = false, backInFront = false, closedByReturn = false;
-        QTimer::singleShot(50, [&] {
-            QMessageBox* box = shownErrorBox();
-            active = box && QTest::qWaitForWindowActive(box);
-            form.window()->showMinimized();
-            QTest::qWait(50);
-            keptMinimized = shownErrorBox() == box;
-            form.window()->showNormal();
-            form.window()->activateWindow(); // as a window manager does with a restored window
-            QTest::qWait(50);
-            backInFront = box && QTest::qWaitForWindowActive(box);
-            if (QWidget* focused = QApplication::focusWidget(); focused && box)
-                QTest::keyClick(focused, Qt::Key_Return);
-            closedByReturn = !shownErrorBox();
-            if (auto* left = shownErrorBox())
-                left->done(0); // the test fails, and need not hang
-        });
         form.Clock.setEnabled(true);
         form.Clock.Fire();
-        QVERIFY(active);
-        QVERIFY(keptMinimized);
-        QVERIFY(backInFront);
-        QVERIFY(closedByReturn);
+        QMessageBox* box = shownErrorBox();
+        QVERIFY(box && QTest::qWaitForWindowActive(box));
+        form.window()->showMinimized();
+        QTest::qWait(50);
+        QCOMPARE(shownErrorBox(), box);
+        form.window()->showNormal();
+        form.window()->activateWindow(); // as a window manager does with a restored window
+        QTest::qWait(50);
+        QVERIFY(QTest::qWaitForWindowActive(box));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QVERIFY(!shownErrorBox());
         QVERIFY(QTest::qWaitForWindowActive(form.window()));
         QCOMPARE(QApplication::focusWidget(), form.Box.widget());
     }

@@ -481,28 +481,20 @@ class Soak {
         ++errorsSeen_;
         if (boxesLeft_ > 0) {
             --boxesLeft_;
-            QString shown;
-            dismissNextBox(&shown);
             Form::ShowErrorBox(error);
+            QString shown;
+            if (auto* box = shownErrorBox()) {
+                shown = box->text();
+                box->buttons().first()->click();
+            }
             ++boxesSeen_;
             // Each error the tallies can raise, with its own text.
-            const QString said = error.number() == Overflow       ? u"6:\nПрепълване"_s
+            const QString said = error.number() == Overflow ? u"6:\nПрепълване"_s
                                  : error.number() == TypeMismatch ? u"13:\nНесъвместими типове"_s
                                                                   : u"?"_s;
             if (!shown.endsWith(said))
                 problem(u"error %1: the box said \"%2\""_s.arg(error.number()).arg(shown));
         }
-    }
-
-    static void dismissNextBox(QString* text) {
-        QTimer::singleShot(0, [text] {
-            if (auto* box = shownErrorBox()) {
-                *text = box->text();
-                box->buttons().first()->click();
-            } else {
-                dismissNextBox(text); // not up yet
-            }
-        });
     }
 
     // ---- The checks -------------------------------------------------------------------------

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QMessageBox>
+#include <QPointer>
 #include <QScreen>
 
 #include <algorithm>
@@ -73,16 +74,21 @@ bool isPlayerInput(QEvent::Type type) {
 // every platform, and the player could not close the game while the box shows.
 class InputHold : public QObject {
   public:
-    InputHold(QWidget* window, QWidget* box, std::function<void()> windowGone)
-        : window_(window), box_(box), windowGone_(std::move(windowGone)) {
+    // Lives as long as the box, its parent.
+    InputHold(QWidget* window, QDialog* box) : QObject(box), window_(window), box_(box) {
         qApp->installEventFilter(this);
     }
-    ~InputHold() override { qApp->removeEventFilter(this); }
+    ~InputHold() override { release(); }
+    // The box has closed: the window takes input again.
+    void release() { qApp->removeEventFilter(this); }
+    bool windowGone() const { return windowGone_; }
 
   protected:
     bool eventFilter(QObject* target, QEvent* event) override {
         if (target == window_ && event->type() == QEvent::Hide && !event->spontaneous()) {
-            windowGone_(); // closed; a minimized window hides spontaneously and keeps its box
+            // Closed; a minimized window hides spontaneously and keeps its box.
+            windowGone_ = true;
+            box_->done(0);
             return false;
         }
         if (target == window_ && event->type() == QEvent::Show && event->spontaneous()) {
@@ -106,8 +112,8 @@ class InputHold : public QObject {
 
   private:
     QWidget* window_;
-    QWidget* box_;
-    std::function<void()> windowGone_;
+    QDialog* box_;
+    bool windowGone_ = false;
 };
 
 } // namespace
@@ -252,15 +258,20 @@ bool Form::Deliver(const std::function<void()>& handler) {
     try {
         handler();
     } catch (const RuntimeError& error) {
-        // Ticks that come meanwhile wait for the box to close.
-        if (customReporter())
-            customReporter()(error);
-        else
-            ShowErrorBox(error, window_.get());
+        if (!customReporter()) {
+            // The form stays busy while the box shows: ticks that come meanwhile wait for it.
+            ShowErrorBox(error, window_.get(), [this] { finishDelivery(); });
+            return true;
+        }
+        customReporter()(error);
     }
+    finishDelivery();
+    return true;
+}
+
+void Form::finishDelivery() {
     busy_ = false;
     deliverWaitingTicks();
-    return true;
 }
 
 void Form::windowClosed() {
@@ -286,31 +297,34 @@ void Form::SetErrorReporter(ErrorReporter reporter) {
     customReporter() = std::move(reporter);
 }
 
-void Form::ShowErrorBox(const RuntimeError& error, QWidget* over) {
-    QMessageBox box(
+void Form::ShowErrorBox(const RuntimeError& error, QWidget* over,
+                        const std::function<void()>& closed) {
+    auto* box = new QMessageBox(
         QMessageBox::Critical, QStringLiteral("Мигляр"),
         QStringLiteral("Грешка при изпълнение %1:\n%2").arg(error.number()).arg(error.message()),
         QMessageBox::NoButton, over);
-    box.setDefaultButton(box.addButton(QStringLiteral("Добре"), QMessageBox::AcceptRole));
-    // Waits for the box as exec() would, but without Qt's modality (see InputHold).
-    box.setWindowModality(Qt::NonModal);
-    QEventLoop waiting;
-    QObject::connect(&box, &QDialog::finished, &waiting, &QEventLoop::quit);
-    bool windowGone = false;
-    std::optional<InputHold> hold;
-    if (over)
-        hold.emplace(over, &box, [&box, &windowGone] {
-            windowGone = true;
-            box.done(0);
-        });
-    box.show();
+    box->setDefaultButton(box->addButton(QStringLiteral("Добре"), QMessageBox::AcceptRole));
+    // Not Qt's modality (see InputHold), and no event loop of its own waiting for it: the caller
+    // goes on at once, and what waits for the box waits for `closed`.
+    box->setWindowModality(Qt::NonModal);
+    InputHold* hold = over ? new InputHold(over, box) : nullptr;
+    QObject::connect(
+        box, &QDialog::finished, box,
+        [box, hold, over = QPointer<QWidget>(over), closed] {
+            const bool windowGone = hold && hold->windowGone();
+            if (hold)
+                hold->release();
+            box->deleteLater();
+            if (over && !windowGone)
+                over->activateWindow(); // the keyboard goes back to where it was in the window
+            if (closed)
+                closed();
+        },
+        Qt::SingleShotConnection);
+    box->show();
     // A modal box takes the keyboard itself; this one asks for it, also where no window manager
     // would give it (a kiosk session), so that Return closes it at once.
-    box.activateWindow();
-    waiting.exec();
-    hold.reset();
-    if (over && !windowGone)
-        over->activateWindow(); // the keyboard goes back to where it was in the window
+    box->activateWindow();
 }
 
 } // namespace forms

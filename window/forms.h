@@ -263,7 +263,10 @@ class Form {
     // close at any moment. An empty reporter restores the box.
     using ErrorReporter = std::function<void(const RuntimeError&)>;
     static void SetErrorReporter(ErrorReporter reporter);
-    static void ShowErrorBox(const RuntimeError& error, QWidget* over = nullptr);
+    // Shows the box and returns while it shows (nothing waits in an event loop of its own, which
+    // a browser could not run); `closed` runs once it has gone, by the player or with its window.
+    static void ShowErrorBox(const RuntimeError& error, QWidget* over = nullptr,
+                             const std::function<void()>& closed = {});
 
   protected:
     virtual void Form_Load() {}
@@ -279,6 +282,7 @@ class Form {
   private:
     friend class ControlArrayBase;
     Control& create(const DesignControl& design, Integer index, ControlArrayBase& array);
+    void finishDelivery();
     void deliverWaitingTicks();
     void windowClosed();
 
