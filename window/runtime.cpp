@@ -4,6 +4,7 @@
 #include <charconv>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <limits>
 #include <random>
@@ -189,6 +190,34 @@ double radixNumber(Reader& in, int radix) {
     return withTypeCharacter(number, type, false);
 }
 
+// Plain ASCII decimals to the nearest Double, or false where they are out of its range: too
+// large (the caller tells which), or too small, which reads as 0; a subnormal reads as itself.
+bool readDouble(const std::string& text, double& value) {
+#if defined(__cpp_lib_to_chars)
+    value = 0;
+    return std::from_chars(text.data(), text.data() + text.size(), value).ec !=
+           std::errc::result_out_of_range;
+#else
+    // A C++ library without floating-point from_chars (a browser's): strtod rounds the same way,
+    // and there the C library reads a point whatever the locale.
+    value = std::strtod(text.c_str(), nullptr);
+    return !std::isinf(value);
+#endif
+}
+
+// Fifteen significant digits, rounded to nearest, as "d.dddddddddddddde+XX".
+std::string scientific15(double value) {
+    std::array<char, 32> buffer{};
+#if defined(__cpp_lib_to_chars)
+    const auto printed = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value,
+                                       std::chars_format::scientific, 14);
+    return std::string(buffer.data(), printed.ptr);
+#else
+    std::snprintf(buffer.data(), buffer.size(), "%.14e", value);
+    return buffer.data();
+#endif
+}
+
 // Sign, digits, point, digits, then an exponent after "E" or "D".
 double decimalNumber(Reader& in) {
     bool negative = false;
@@ -196,7 +225,7 @@ double decimalNumber(Reader& in) {
         negative = in.peek() == u'-';
         in.next();
     }
-    // The number goes into plain ASCII for from_chars. The decimal place of the first significant
+    // The number goes into plain ASCII to be read. The decimal place of the first significant
     // digit tells overflow from underflow.
     std::string number;
     long long magnitude = 0;
@@ -237,9 +266,7 @@ double decimalNumber(Reader& in) {
     }
 
     double value = 0;
-    const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
-    (void)end;
-    if (error == std::errc::result_out_of_range) {
+    if (!readDouble(number, value)) {
         // Too large is an error; too small is simply zero.
         if (magnitude + exponent > 0)
             Raise(Overflow);
@@ -271,11 +298,9 @@ QString CStr(double value) {
     if (value == std::trunc(value) && std::fabs(value) < 1e15)
         return QString::number(static_cast<long long>(value));
 
-    // Fifteen significant digits, rounded, as "d.dddddddddddddde+XX"; then without trailing zeros.
-    std::array<char, 32> buffer{};
-    const auto printed = std::to_chars(buffer.data(), buffer.data() + buffer.size(),
-                                       std::fabs(value), std::chars_format::scientific, 14);
-    const std::string_view text(buffer.data(), std::size_t(printed.ptr - buffer.data()));
+    // Fifteen significant digits, then without trailing zeros.
+    const std::string printed = scientific15(std::fabs(value));
+    const std::string_view text(printed);
     const std::size_t e = text.find('e');
     std::string digits = std::string(1, text[0]) + std::string(text.substr(2, e - 2));
     while (digits.size() > 1 && digits.back() == '0')
