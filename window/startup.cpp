@@ -49,8 +49,8 @@ bool xServerAnswers(const QByteArray& display) {
 } // namespace
 
 QString MissingDisplay() {
-#if defined(_WIN32)
-    return {}; // Windows has no DISPLAY: its desktop is always there for a program it starts
+#if defined(_WIN32) || defined(__EMSCRIPTEN__)
+    return {}; // no DISPLAY there: Windows' desktop or the browser's page is always there
 #endif
     const QString platform = environment("QT_QPA_PLATFORM");
     if (!platform.isEmpty() && !platform.startsWith(u"xcb"))
