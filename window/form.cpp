@@ -81,14 +81,11 @@ class InputHold : public QObject {
     ~InputHold() override { release(); }
     // The box has closed: the window takes input again.
     void release() { qApp->removeEventFilter(this); }
-    bool windowGone() const { return windowGone_; }
 
   protected:
     bool eventFilter(QObject* target, QEvent* event) override {
         if (target == window_ && event->type() == QEvent::Hide && !event->spontaneous()) {
-            // Closed; a minimized window hides spontaneously and keeps its box.
-            windowGone_ = true;
-            box_->done(0);
+            box_->done(0); // closed; a minimized window hides spontaneously and keeps its box
             return false;
         }
         if (target == window_ && event->type() == QEvent::Show && event->spontaneous()) {
@@ -113,7 +110,6 @@ class InputHold : public QObject {
   private:
     QWidget* window_;
     QDialog* box_;
-    bool windowGone_ = false;
 };
 
 } // namespace
@@ -311,12 +307,12 @@ void Form::ShowErrorBox(const RuntimeError& error, QWidget* over,
     QObject::connect(
         box, &QDialog::finished, box,
         [box, hold, over = QPointer<QWidget>(over), closed] {
-            const bool windowGone = hold && hold->windowGone();
             if (hold)
                 hold->release();
             box->deleteLater();
-            if (over && !windowGone)
-                over->activateWindow(); // the keyboard goes back to where it was in the window
+            // The keyboard goes back to where it was in the window, unless the window closed.
+            if (over && over->isVisible())
+                over->activateWindow();
             if (closed)
                 closed();
         },
