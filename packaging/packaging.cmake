@@ -16,6 +16,19 @@ if(WIN32)
     set_source_files_properties("${packaging}/migliar.rc" PROPERTIES INCLUDE_DIRECTORIES "${data}")
 endif()
 
+# In a browser: one folder for any static web server, www/, with the page, the game, Qt's loader
+# and the icon.
+if(EMSCRIPTEN)
+    set(site "${CMAKE_BINARY_DIR}/www")
+    add_custom_command(TARGET migliar POST_BUILD
+        COMMAND ${CMAKE_COMMAND} -E make_directory "${site}"
+        COMMAND ${CMAKE_COMMAND} -E copy "${packaging}/web/index.html" "${data}/migliar.png"
+            "$<TARGET_FILE_DIR:migliar>/migliar.js" "$<TARGET_FILE_DIR:migliar>/migliar.wasm"
+            "$<TARGET_FILE_DIR:migliar>/qtloader.js" "${site}"
+        VERBATIM)
+    return()
+endif()
+
 install(TARGETS migliar RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 if(UNIX AND NOT APPLE)

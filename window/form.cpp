@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QLayout>
 #include <QMessageBox>
 #include <QPointer>
 #include <QScreen>
@@ -235,10 +236,15 @@ void Form::Start() {
     QWidget* shown = window_->window();
     const QScreen* screen = QGuiApplication::primaryScreen();
     if (screen) {
+        // A frame learns its size from its layout, which otherwise first works when shown.
+        if (QLayout* layout = shown->layout())
+            layout->activate();
         const QRect area = screen->availableGeometry();
         shown->move(area.center() - shown->rect().center());
     }
-    shown->show();
+    // Never maximized nor full screen, where the platform would make a shown window so (in a
+    // browser Qt fills the page with it): the window keeps its designed size and look.
+    shown->showNormal();
     for (QWidget* w = window_->nextInFocusChain(); w != window_.get(); w = w->nextInFocusChain()) {
         if (w->isVisibleTo(window_.get()) && w->isEnabled() && (w->focusPolicy() & Qt::TabFocus)) {
             w->setFocus(Qt::OtherFocusReason);
@@ -300,6 +306,8 @@ void Form::ShowErrorBox(const RuntimeError& error, QWidget* over,
         QStringLiteral("Грешка при изпълнение %1:\n%2").arg(error.number()).arg(error.message()),
         QMessageBox::NoButton, over);
     box->setDefaultButton(box->addButton(QStringLiteral("Добре"), QMessageBox::AcceptRole));
+    // Its text can be selected and copied, for a teacher to pass on what went wrong.
+    box->setTextInteractionFlags(Qt::TextSelectableByMouse);
     // Not Qt's modality (see InputHold), and no event loop of its own waiting for it: the caller
     // goes on at once, and what waits for the box waits for `closed`.
     box->setWindowModality(Qt::NonModal);
@@ -317,7 +325,7 @@ void Form::ShowErrorBox(const RuntimeError& error, QWidget* over,
                 closed();
         },
         Qt::SingleShotConnection);
-    box->show();
+    box->showNormal();
     // A modal box takes the keyboard itself; this one asks for it, also where no window manager
     // would give it (a kiosk session), so that Return closes it at once.
     box->activateWindow();

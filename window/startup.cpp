@@ -1,6 +1,8 @@
 #include "startup.h"
 
 #include <QApplication>
+#include <QDirIterator>
+#include <QFontDatabase>
 #include <QStyle>
 #include <QStyleFactory>
 #include <QTranslator>
@@ -94,6 +96,14 @@ void SpeakBulgarian(QApplication& app) {
 void FixLook(QApplication& app) {
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     app.setPalette(QApplication::style()->standardPalette());
+    // Only the browser build carries fonts; a desktop's own font configuration maps the names.
+    for (QDirIterator files(QStringLiteral(":/fonts-of-the-game")); files.hasNext();) {
+        const int id = QFontDatabase::addApplicationFont(files.next());
+        for (const QString& family : QFontDatabase::applicationFontFamilies(id)) {
+            if (family == u"Liberation Serif")
+                QFont::insertSubstitution(QStringLiteral("Times New Roman"), family);
+        }
+    }
 }
 
 } // namespace forms

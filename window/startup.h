@@ -25,6 +25,8 @@ void PreferPlainImageTransfer();
 void SpeakBulgarian(QApplication& app);
 
 // A fixed style and palette: the window's colours and fonts show the same on every desktop.
+// Where the game carries its own typefaces (in a browser, which offers Qt none), they stand in
+// for the design's: Liberation Serif, of Times New Roman's widths, for Times New Roman.
 void FixLook(QApplication& app);
 
 } // namespace forms

@@ -17,6 +17,10 @@ namespace forms {
 
 namespace {
 
+bool InBrowser() {
+    return QGuiApplication::platformName() == u"wasm";
+}
+
 constexpr int BarHeight = 30;
 constexpr int Edge = 1;
 constexpr int IconSize = 20;
@@ -70,6 +74,8 @@ class TitleBar : public QWidget {
         row->addStretch();
         row->addWidget(close_, 0, Qt::AlignVCenter);
         connect(close_, &QAbstractButton::clicked, frame, &QWidget::close);
+        // A page has no window to close: the game ends with its tab.
+        close_->setVisible(!InBrowser());
         QFont font = this->font();
         font.setPixelSize(14);
         setFont(font);
@@ -85,7 +91,8 @@ class TitleBar : public QWidget {
         if (!icon.isNull())
             icon.paint(&p, QRect(gap, gap, IconSize, IconSize));
         // Centred on the bar when it fits between the icon and the button, cut short otherwise.
-        const int textRight = close_->geometry().left() - gap;
+        const int textRight =
+            (close_->isVisibleTo(this) ? close_->geometry().left() : width()) - gap;
         const QString title = window()->windowTitle();
         const int room = textRight - textLeft;
         const int wanted = fontMetrics().horizontalAdvance(title);
@@ -169,7 +176,7 @@ class OwnFrame : public QWidget {
 } // namespace
 
 bool DrawsOwnTitleBar() {
-    return QGuiApplication::platformName().startsWith(u"wayland");
+    return QGuiApplication::platformName().startsWith(u"wayland") || InBrowser();
 }
 
 std::unique_ptr<QWidget> FrameWithTitleBar(QWidget* window) {

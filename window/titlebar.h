@@ -1,6 +1,7 @@
-// The window's title bar where the game draws its own: on Wayland, Qt draws the frame itself and
-// always gives it minimize and maximize buttons, whatever the window asks for and even at a fixed
-// size. The game's own bar shows the title, the icon and a close button only.
+// The window's title bar where the game draws its own: on Wayland and in a browser, Qt draws the
+// frame itself and gives it a maximize button, whatever the window asks for and even at a fixed
+// size. The game's own bar shows the title, the icon and a close button only; in a browser no
+// close button, as a page has no window to close.
 #pragma once
 
 #include <QWidget>

@@ -151,6 +151,10 @@ def run_out(game, mode):
           game.fastest_run_out < took < 13, took)
     if not shot:
         return
+    if not game.reads:
+        # The last step but one shows the letter all but a corner, which the shots pass over.
+        time.sleep(0.3)
+        shot = game.shot(f"{mode}-run-out")
     box = rect(LETTER_BOX)
     hidden = [p for p in letter_box_points() if shot.at(*p) == COVER]
     check("the whole letter shows: no cover in the letter box, the glyph there",

@@ -75,8 +75,13 @@ class Processes:
         # Whatever our children start and leave behind comes back to us, not to init.
         libc.prctl(PR_SET_CHILD_SUBREAPER, 1)
 
-    def start(self, argv, group=False, **options):
-        process = subprocess.Popen(argv, preexec_fn=die_with_us, start_new_session=group,
+    def start(self, argv, group=False, before=None, **options):
+        """Starts argv; `before` runs in the child just before it (to set up its descriptors)."""
+        def prepare():
+            die_with_us()
+            if before:
+                before()
+        process = subprocess.Popen(argv, preexec_fn=prepare, start_new_session=group,
                                    stdin=subprocess.DEVNULL, **options)
         process.leads_group = group
         self.started.append(process)

@@ -6,6 +6,7 @@ Screenshots and logs are left in ARTEFACT_FOLDER, named after the platform.
 
 Usage: run.py x11|wayland MIGLIAR_EXECUTABLE ARTEFACT_FOLDER
        run.py windows BUILD_WINDOWS_FOLDER ARTEFACT_FOLDER
+       run.py browser WEB_FOLDER ARTEFACT_FOLDER
 """
 
 import os
@@ -13,6 +14,7 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import atspi  # noqa: E402
+import browser  # noqa: E402
 import checks  # noqa: E402
 import harness  # noqa: E402
 import wayland  # noqa: E402
@@ -121,7 +123,26 @@ def on_windows(build, out):
         wine.end()
 
 
+def on_browser(site, out):
+    checks.artefacts(out, "browser")
+    session = browser.Browser(site, out)
+    try:
+        session.start()
+        game = browser.BrowserGame(session, "game")
+        browser.the_page(game)
+        checks.start_up_pixels(game)
+        checks.play(game)
+        checks.run_out(game, 2)
+        browser.touch(game)
+        browser.ticks(game)
+        checks.error_box(game)  # last: its tallies stay over full
+        browser.firefox_shows_the_window(session)
+    finally:
+        session.end()
+
+
 if __name__ == "__main__":
     platform, target, out = sys.argv[1], os.path.abspath(sys.argv[2]), os.path.abspath(sys.argv[3])
-    suite = {"x11": on_x11, "wayland": on_wayland, "windows": on_windows}[platform]
+    suite = {"x11": on_x11, "wayland": on_wayland, "windows": on_windows,
+             "browser": on_browser}[platform]
     sys.exit(harness.run(lambda: suite(target, out)))

@@ -15,7 +15,7 @@ from collections import Counter
 
 import atspi
 from atspi import AtspiGame
-from design import BACKGROUND, CLIENT_PIXELS, TITLE, Shot
+from design import CLIENT_PIXELS, TITLE, Shot, client_area, ink_columns
 from harness import check, group, wait_for
 
 CLOSE = "Затвори"
@@ -64,24 +64,6 @@ class Weston:
 
     def stop(self):
         self.session.processes.stop(self.process)
-
-
-def client_area(shot):
-    """Where the client area lies on the output. The window's background colour runs down its
-    left edge, and it is the rightmost and lowest of that colour; the game's icon in the title
-    bar, above, has some too."""
-    wanted = bytes(BACKGROUND)
-    width, height = shot.full
-    left, right = width, -1
-    for y in range(height):
-        row = shot.data[3 * width * y:3 * width * (y + 1)]
-        found = [i // 3 for i in range(0, len(row), 3) if row[i:i + 3] == wanted]
-        if found:
-            left, right = min(left, found[0]), max(right, found[-1])
-    if right < 0:
-        return None
-    column = [y for y in range(height) if shot.pixel(left, y) == BACKGROUND]
-    return (left, column[0], right - left + 1, column[-1] - column[0] + 1)
 
 
 # What the game asks of the compositor and what the compositor tells it, from the protocol log;
@@ -208,14 +190,6 @@ class WaylandGame(AtspiGame):
 
 
 # ---- The checks only Wayland has -----------------------------------------------------------------
-
-
-def ink_columns(shot, region, background, threshold=120):
-    """The columns of a region where something differs clearly from its background colour."""
-    x, y, w, h = region
-    return [i for i in range(x, x + w)
-            if any(sum(abs(a - b) for a, b in zip(shot.pixel(i, j), background)) > threshold
-                   for j in range(y, y + h))]
 
 
 def the_window(game):
