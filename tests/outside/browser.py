@@ -16,9 +16,9 @@ import tempfile
 import threading
 import time
 
-from design import (BACKGROUND, CLEAR, CLIENT_PIXELS, LETTER, LETTER_BOX, MESSAGE, MESSAGE_BOX,
-                    PROMPT, SHOW, TEXT_BOXES, Shot, client_area, covered_steps, ink_columns,
-                    label_of, option_rect, rect, verdict_steps)
+from design import (BACKGROUND, CLEAR, CLIENT_PIXELS, LETTER_BOX, MESSAGE, PROMPT, SHOW,
+                    TEXT_BOXES, Shot, client_area, covered_steps, ink_columns, label_of,
+                    option_rect, rect, verdict_steps)
 from game import Game
 from harness import Processes, check, group, start_xvfb, wait_for
 
@@ -238,23 +238,14 @@ class BrowserGame(Game):
         # An empty box copies nothing: the clipboard keeps what was there, and the box is empty.
         return wait_for(read, 2) or ""
 
-    def text(self, name):
-        if name == LETTER:
-            # The letter box is the next focus stop after the message box, and copies its letter
-            # even while the cover hides it.
-            self.click(rect(MESSAGE_BOX))
-            self.key("Tab")
-        else:
-            self.click(rect(TEXT_BOXES[name]))
-            # The page's copy hands on whatever Qt's clipboard holds when the box copies nothing:
-            # an empty box is told by its pixels, where at most the text cursor's column shows.
-            x, y, w, h = rect(TEXT_BOXES[name])
-            shot = self.shot("text")
-            os.remove(shot.path)
-            inside = (self.origin[0] + x + 3, self.origin[1] + y + 3, w - 6, h - 6)
-            if len(ink_columns(shot, inside, (255, 255, 255), 300)) <= 1:
-                return ""
-        return self.copied()
+    def blank(self, name):
+        # The page's copy hands on whatever Qt's clipboard holds when the box copies nothing: an
+        # empty box is told by its pixels, where at most the text cursor's column shows.
+        x, y, w, h = rect(TEXT_BOXES[name])
+        shot = self.shot("text")
+        os.remove(shot.path)
+        inside = (self.origin[0] + x + 3, self.origin[1] + y + 3, w - 6, h - 6)
+        return len(ink_columns(shot, inside, (255, 255, 255), 300)) <= 1
 
     def error_box(self):
         """The box shows over the middle of the window: its own title bar and face, with none

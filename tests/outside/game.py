@@ -9,8 +9,9 @@ import os
 import subprocess
 import time
 
-from design import (BUTTONS, COVER, LETTER, MESSAGE, RIGHT_TALLY, TALLY_BOXES, WRONG_TALLY, Shot,
-                    cover_rect, covered_steps, letter_box_points, letter_rect, rect)
+from design import (BUTTONS, COVER, LETTER, MESSAGE, MESSAGE_BOX, RIGHT_TALLY, TALLY_BOXES,
+                    TEXT_BOXES, WRONG_TALLY, Shot, cover_rect, covered_steps, letter_box_points,
+                    letter_rect, rect)
 from harness import wait_for
 
 
@@ -41,6 +42,24 @@ class Game:
 
     def letter(self):
         return self.text(LETTER)
+
+    def text(self, name):
+        """A text box's text as a player copies it (where no screen reader tells it): a click
+        into the box, then copied()."""
+        if name == LETTER:
+            # The letter box is the next focus stop after the message box, and copies its letter
+            # even while the cover hides it.
+            self.click(rect(MESSAGE_BOX))
+            self.key("Tab")
+        else:
+            self.click(rect(TEXT_BOXES[name]))
+            if self.blank(name):
+                return ""
+        return self.copied()
+
+    def blank(self, name):
+        """True where a back end sees that the box is empty before it copies."""
+        return False
 
     def message_and_tallies(self):
         return tuple(self.text(name) for name in (MESSAGE, RIGHT_TALLY, WRONG_TALLY))

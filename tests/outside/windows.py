@@ -11,7 +11,7 @@ import subprocess
 import tempfile
 import time
 
-from design import CLIENT_PIXELS, ERROR_TITLE, LETTER, MESSAGE_BOX, TEXT_BOXES, TITLE, rect
+from design import CLIENT_PIXELS, ERROR_TITLE, TITLE
 from game import Game
 from harness import Processes, check, group, start_xvfb, wait_for
 from x11 import close_window, window_hints
@@ -123,16 +123,6 @@ class WineGame(Game):
             return None if text == "\x01nothing" else text
         # An empty box copies nothing: the clipboard keeps what was there, and the box is empty.
         return wait_for(read, 3) or ""
-
-    def text(self, name):
-        if name == LETTER:
-            # The letter box is the next focus stop after the message box, and copies its letter
-            # even while the cover hides it.
-            self.click(rect(MESSAGE_BOX))
-            self.key("Tab")
-        else:
-            self.click(rect(TEXT_BOXES[name]))
-        return self.copied()
 
     def error_box_window(self):
         return self.wine.window(f"^{ERROR_TITLE}$")
