@@ -99,10 +99,9 @@ void FixLook(QApplication& app) {
     // Only the browser build carries fonts; a desktop's own font configuration maps the names.
     for (QDirIterator files(QStringLiteral(":/fonts-of-the-game")); files.hasNext();) {
         const int id = QFontDatabase::addApplicationFont(files.next());
-        for (const QString& family : QFontDatabase::applicationFontFamilies(id)) {
-            if (family == u"Liberation Serif")
-                QFont::insertSubstitution(QStringLiteral("Times New Roman"), family);
-        }
+        if (QFontDatabase::applicationFontFamilies(id).contains(u"Liberation Serif"))
+            QFont::insertSubstitution(QStringLiteral("Times New Roman"),
+                                      QStringLiteral("Liberation Serif"));
     }
 }
 
