@@ -20,11 +20,13 @@ endif()
 # and the icon.
 if(EMSCRIPTEN)
     set(site "${CMAKE_BINARY_DIR}/www")
+    # The page and the icon again whenever they change, the game whenever it is linked.
+    configure_file("${packaging}/web/index.html" "${site}/index.html" COPYONLY)
+    configure_file("${data}/migliar.png" "${site}/migliar.png" COPYONLY)
     add_custom_command(TARGET migliar POST_BUILD
-        COMMAND ${CMAKE_COMMAND} -E make_directory "${site}"
-        COMMAND ${CMAKE_COMMAND} -E copy "${packaging}/web/index.html" "${data}/migliar.png"
-            "$<TARGET_FILE_DIR:migliar>/migliar.js" "$<TARGET_FILE_DIR:migliar>/migliar.wasm"
-            "$<TARGET_FILE_DIR:migliar>/qtloader.js" "${site}"
+        COMMAND ${CMAKE_COMMAND} -E copy "$<TARGET_FILE_DIR:migliar>/migliar.js"
+            "$<TARGET_FILE_DIR:migliar>/migliar.wasm" "$<TARGET_FILE_DIR:migliar>/qtloader.js"
+            "${site}"
         VERBATIM)
     return()
 endif()

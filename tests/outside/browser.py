@@ -18,7 +18,7 @@ import time
 
 from design import (BACKGROUND, CLEAR, CLIENT_PIXELS, LETTER_BOX, MESSAGE, PROMPT, SHOW,
                     TEXT_BOXES, Shot, client_area, covered_steps, ink_columns, label_of,
-                    option_rect, rect, verdict_steps)
+                    option_rect, overlap, rect, verdict_steps)
 from game import Game
 from harness import Processes, check, group, start_xvfb, wait_for
 
@@ -253,13 +253,20 @@ class BrowserGame(Game):
         shot = self.shot("box-or-not")
         os.remove(shot.path)
         x, y, w, h = rect(SHOW)
-        middle = shot.colours((x + w + 10, y - 30, 40, 60))
-        return BACKGROUND not in middle
+        return BACKGROUND not in shot.colours((x + w + 10, y - 30, 40, 60))
 
     def error_text(self):
-        # The box's text can be selected: a click into it, Ctrl+A, Ctrl+C. The box stands in
-        # the middle of the window, its text right of the middle of its icon's row.
-        self.click((CLIENT_PIXELS[0] // 2, CLIENT_PIXELS[1] // 2 - 20, 0, 0))
+        # The box's text can be selected: a click into its first line, which starts beside the
+        # top of the box's red icon (told from 'Чисти' by its shade and place); Ctrl+A, Ctrl+C.
+        shot = self.shot("box-text")
+        os.remove(shot.path)
+        def red(point):
+            r, g, b = shot.at(*point)
+            return r > 150 and g < 90 and b < 90 and not overlap(point + (1, 1), rect(CLEAR))[2]
+        icon = [p for p in shot.points((0, 0) + CLIENT_PIXELS) if red(p)]
+        if not icon:
+            return ""
+        self.click((max(i for i, _ in icon) + 50, min(j for _, j in icon) + 10, 0, 0))
         return self.copied()
 
     def stop(self):
@@ -282,11 +289,13 @@ def the_page(game):
                              ".then(r => r.ok && r.headers.get('content-type'))")
     check("its icon is the game's, served with the page", icon == "image/png", icon)
     shown = chromium.evaluate(
-        "[...document.body.querySelectorAll('*')].filter(e => e.offsetParent !== null"
-        " || getComputedStyle(e).position === 'fixed' && getComputedStyle(e).display !== 'none')"
-        ".map(e => e.tagName)")
-    check("nothing else is on the page: no Qt logo, no loader text, only the game's canvas",
-          shown == ["CANVAS"], shown)
+        "(screen => [...document.body.querySelectorAll('*')].filter(e => e === screen"
+        " || !screen.contains(e) && getComputedStyle(e).display !== 'none'"
+        " && getComputedStyle(e).opacity !== '0' && e.getClientRects().length > 0)"
+        ".map(e => e.id || e.tagName))"
+        "(document.getElementById('screen'))")
+    check("nothing else is on the page: no Qt logo, no loader text, only the game's screen",
+          shown == ["screen"], shown)
     page = game.shot("page")
     left, top = game.origin
     frame_width = CLIENT_PIXELS[0] + 2
