@@ -393,7 +393,7 @@ def firefox_shows_the_window(browser):
             env=env, stdout=output, stderr=output)
     try:
         marionette = wait_for(lambda: Marionette(port), 60, 0.2)
-        if not check("Firefox starts, headless, and takes commands", marionette, log):
+        if not check("Firefox starts, on an Xvfb of its own, and takes commands", marionette, log):
             return
         marionette.call("WebDriver:NewSession", capabilities={})
         marionette.call("WebDriver:Navigate", url=browser.address)
