@@ -56,6 +56,9 @@ class Wine:
                            ("MS Shell Dlg 2", "Liberation Sans"), ("Segoe UI", "Liberation Sans")):
             self.run("reg", "add", r"HKCU\Software\Wine\Fonts\Replacements", "/v", face, "/d",
                      twin, "/f")
+        # wineboot returns while the new prefix is still being set up by programs of its own;
+        # the tests start once they have all ended.
+        subprocess.run(["wineserver", "-w"], env=self.env, capture_output=True, timeout=120)
 
     def run(self, *argv, timeout=120, **env):
         return subprocess.run(["wine", *argv], env=dict(self.env, **env), capture_output=True,
@@ -181,13 +184,17 @@ def qt_suites(wine):
         if os.path.exists(log):
             os.remove(log)
         started = time.monotonic()
+        said = b""
         try:
-            status = wine.run("cmd", "/c", f"set QT_QPA_PLATFORM=offscreen&& set QT_QPA_FONTDIR="
-                              f"{fonts}&& {exe} -o {wine.windows_path(log)},txt",
-                              timeout=300).returncode
+            run = wine.run("cmd", "/c", f"set QT_QPA_PLATFORM=offscreen&& set QT_QPA_FONTDIR="
+                           f"{fonts}&& {exe} -o {wine.windows_path(log)},txt", timeout=300)
+            status, said = run.returncode, run.stdout + run.stderr
         except subprocess.TimeoutExpired:
             status = "timeout"
         output = open(log, errors="replace").read() if os.path.exists(log) else ""
+        if not output:  # what Wine itself said, where the suite wrote nothing
+            with open(log, "wb") as kept:
+                kept.write(said)
         totals = re.search(r"Totals: .*", output)
         check(f"{suite} ({time.monotonic() - started:.0f} s): "
               + (totals.group(0) if totals else "no totals"), status == 0 and totals,
