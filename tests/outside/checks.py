@@ -15,8 +15,7 @@ from harness import check, group, wait_for
 def start_up_pixels(game):
     group("pixels at start-up")
     # Once the window is drawn: Wine maps it before it paints it.
-    shot = wait_for(lambda: (lambda s: s if s.at(5, 60) == BACKGROUND else None)(
-        game.shot("start")), 5) or game.shot("start")
+    shot = game.drawn("start", 5) or game.shot("start")
 
     def mostly(region, colour, what):
         colours = shot.colours(region)

@@ -9,7 +9,7 @@ import os
 import subprocess
 import time
 
-from design import (BUTTONS, COVER, LETTER, MESSAGE, MESSAGE_BOX, RIGHT_TALLY, TALLY_BOXES,
+from design import (BACKGROUND, BUTTONS, COVER, LETTER, MESSAGE, MESSAGE_BOX, RIGHT_TALLY, TALLY_BOXES,
                     TEXT_BOXES, WRONG_TALLY, Shot, cover_rect, covered_steps, letter_box_points,
                     letter_rect, rect)
 from harness import wait_for
@@ -106,6 +106,11 @@ class Game:
 
     def shot(self, what):
         return Shot(self.take(self.artefact(what)), *self.client_place())
+
+    def drawn(self, what, timeout):
+        """A shot once the window is drawn (its background showing), or None."""
+        return wait_for(lambda: (lambda s: s if s.at(5, 60) == BACKGROUND else None)(
+            self.shot(what)), timeout)
 
     # The game's own X window (the game's on X11, Wine's for Windows), driven with xdotool.
     def xdotool(self, *argv):

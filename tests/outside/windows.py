@@ -11,7 +11,7 @@ import subprocess
 import tempfile
 import time
 
-from design import BACKGROUND, CLIENT_PIXELS, ERROR_TITLE, TITLE, Shot
+from design import CLIENT_PIXELS, ERROR_TITLE, TITLE
 from game import Game
 from harness import Processes, check, group, start_xvfb, wait_for
 from x11 import close_window, window_hints
@@ -110,10 +110,8 @@ class WineGame(Game):
             raise RuntimeError(f"{name}: no window; see {self.log}")
         # Wine maps the window before the game takes messages, and a close sent in between was
         # seen lost; a pupil's first chance to close it is its first frame.
-        drawn = self.artefact("drawn")
-        if not wait_for(lambda: Shot(self.take(drawn), *self.client_place()).at(5, 60)
-                        == BACKGROUND, 30):
-            raise RuntimeError(f"{name}: the window is never drawn; see {drawn}")
+        if not self.drawn("drawn", 30):
+            raise RuntimeError(f"{name}: the window is never drawn")
 
     def geometry(self):
         out = self.wine.xdotool("getwindowgeometry", "--shell", str(self.window))
