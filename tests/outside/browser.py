@@ -238,28 +238,31 @@ class BrowserGame(Game):
         # An empty box copies nothing: the clipboard keeps what was there, and the box is empty.
         return wait_for(read, 2) or ""
 
+    def glance(self, what):
+        """A shot read and not kept: the pixels only decide something."""
+        shot = self.shot(what)
+        os.remove(shot.path)
+        return shot
+
     def blank(self, name):
         # The page's copy hands on whatever Qt's clipboard holds when the box copies nothing: an
         # empty box is told by its pixels, where at most the text cursor's column shows.
         x, y, w, h = rect(TEXT_BOXES[name])
-        shot = self.shot("text")
-        os.remove(shot.path)
+        shot = self.glance("text")
         inside = (self.origin[0] + x + 3, self.origin[1] + y + 3, w - 6, h - 6)
         return len(ink_columns(shot, inside, (255, 255, 255), 300)) <= 1
 
     def error_box(self):
         """The box shows over the middle of the window: its own title bar and face, with none
         of the window's colours, where 'Покажи' and the option frame's edge otherwise are."""
-        shot = self.shot("box-or-not")
-        os.remove(shot.path)
+        shot = self.glance("box-or-not")
         x, y, w, h = rect(SHOW)
         return BACKGROUND not in shot.colours((x + w + 10, y - 30, 40, 60))
 
     def error_text(self):
         # The box's text can be selected: a click into its first line, which starts beside the
         # top of the box's red icon (told from 'Чисти' by its shade and place); Ctrl+A, Ctrl+C.
-        shot = self.shot("box-text")
-        os.remove(shot.path)
+        shot = self.glance("box-text")
         def red(point):
             r, g, b = shot.at(*point)
             return r > 150 and g < 90 and b < 90 and not overlap(point + (1, 1), rect(CLEAR))[2]
