@@ -132,8 +132,9 @@ class Game:
 
     def take(self, path):
         """A shot of the game's own X window."""
+        # A window that goes away under it once left import hanging for good.
         subprocess.run(["import", "-silent", "-window", str(self.window_id), path], env=self.env,
-                       check=True)
+                       check=True, timeout=20)
         return path
 
     def client_place(self):

@@ -78,9 +78,12 @@ class Wine:
         return subprocess.run(["xdotool", *argv], env=self.env, capture_output=True, text=True,
                               timeout=20).stdout
 
-    def window(self, pattern):
-        found = self.xdotool("search", "--onlyvisible", "--name", pattern).split()
-        return int(found[0]) if found else None
+    def windows(self, pattern):
+        return [int(w) for w in self.xdotool("search", "--onlyvisible", "--name", pattern).split()]
+
+    def window(self, pattern, besides=()):
+        found = [w for w in self.windows(pattern) if w not in besides]
+        return found[0] if found else None
 
     def end(self):
         subprocess.run(["wineserver", "-k"], env=self.env, capture_output=True, timeout=30)
@@ -99,12 +102,15 @@ class WineGame(Game):
         super().__init__(wine.out, "windows", name)
         self.wine, self.processes = wine, wine.processes
         built = wine.windows_path(os.path.join(wine.build, "migliar.exe"))
+        # A game stopped just before may leave its window a moment longer: never take that one.
+        title = f"^{re.escape(TITLE)}$"
+        earlier = wine.windows(title)
         argv = ["wine", installed] if installed else ["wine", "cmd", "/c",
                                                       f"set DISPLAY=&& {built}"]
         with open(self.log, "w") as log:
             self.process = self.processes.start(argv, group=True, env=wine.env, stdout=log,
                                                 stderr=subprocess.STDOUT)
-        self.window = self.window_id = wait_for(lambda: wine.window(f"^{re.escape(TITLE)}$"), 60)
+        self.window = self.window_id = wait_for(lambda: wine.window(title, earlier), 60)
         self.env = wine.env
         if not self.window:
             raise RuntimeError(f"{name}: no window; see {self.log}")
