@@ -81,8 +81,8 @@ class Wine:
     def windows(self, pattern):
         return [int(w) for w in self.xdotool("search", "--onlyvisible", "--name", pattern).split()]
 
-    def window(self, pattern, besides=()):
-        found = [w for w in self.windows(pattern) if w not in besides]
+    def window(self, pattern):
+        found = self.windows(pattern)
         return found[0] if found else None
 
     def end(self):
@@ -102,15 +102,12 @@ class WineGame(Game):
         super().__init__(wine.out, "windows", name)
         self.wine, self.processes = wine, wine.processes
         built = wine.windows_path(os.path.join(wine.build, "migliar.exe"))
-        # A game stopped just before may leave its window a moment longer: never take that one.
-        title = f"^{re.escape(TITLE)}$"
-        earlier = wine.windows(title)
         argv = ["wine", installed] if installed else ["wine", "cmd", "/c",
                                                       f"set DISPLAY=&& {built}"]
         with open(self.log, "w") as log:
             self.process = self.processes.start(argv, group=True, env=wine.env, stdout=log,
                                                 stderr=subprocess.STDOUT)
-        self.window = self.window_id = wait_for(lambda: wine.window(title, earlier), 60)
+        self.window = self.window_id = wait_for(lambda: wine.window(f"^{re.escape(TITLE)}$"), 60)
         self.env = wine.env
         if not self.window:
             raise RuntimeError(f"{name}: no window; see {self.log}")
@@ -143,6 +140,12 @@ class WineGame(Game):
 
     def error_box_window(self):
         return self.wine.window(f"^{ERROR_TITLE}$")
+
+    def stop(self):
+        super().stop()
+        # Wine takes the windows down a moment after the process has gone, and the next game's
+        # window gets the same X id: the next game must not find this one's.
+        wait_for(lambda: not self.wine.windows(f"^({re.escape(TITLE)}|{ERROR_TITLE})$"), 10)
 
     error_box = error_box_window
 
