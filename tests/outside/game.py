@@ -9,9 +9,9 @@ import os
 import subprocess
 import time
 
-from design import (BACKGROUND, BUTTONS, COVER, LETTER, MESSAGE, MESSAGE_BOX, RIGHT_TALLY, TALLY_BOXES,
-                    TEXT_BOXES, WRONG_TALLY, Shot, cover_rect, covered_steps, letter_box_points,
-                    letter_rect, rect)
+from design import (BACKGROUND, BUTTONS, COVER, LETTER, MESSAGE, MESSAGE_BOX, RIGHT_TALLY,
+                    TALLY_BOXES, TEXT_BOXES, WRONG_TALLY, Shot, cover_rect, covered_steps,
+                    letter_box_points, letter_rect, rect)
 from harness import wait_for
 
 
@@ -109,8 +109,11 @@ class Game:
 
     def drawn(self, what, timeout):
         """A shot once the window is drawn (its background showing), or None."""
-        return wait_for(lambda: (lambda s: s if s.at(5, 60) == BACKGROUND else None)(
-            self.shot(what)), timeout)
+        def shot_if_drawn():
+            shot = self.shot(what)
+            return shot if shot.at(5, 60) == BACKGROUND else None
+
+        return wait_for(shot_if_drawn, timeout)
 
     # The game's own X window (the game's on X11, Wine's for Windows), driven with xdotool.
     def xdotool(self, *argv):

@@ -42,18 +42,21 @@ def wait_for(probe, timeout, interval=0.05):
         time.sleep(interval)
 
 
-def run(suite):
-    """Runs a suite to its end whatever happens, and gives the exit status of its verdict."""
+def run(suite, limit=1200):
+    """Runs a suite to its end whatever happens, and gives the exit status of its verdict. A suite
+    that hangs fails after `limit` seconds (each takes a few minutes), saying where it stood."""
     def stop(signum, _frame):
         raise SystemExit(f"stopped by signal {signum}")
 
-    for signum in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
+    for signum in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP, signal.SIGALRM):
         signal.signal(signum, stop)
+    signal.alarm(limit)
     try:
         suite()
     except BaseException as error:  # a harness failure or a signal counts as a failed check
         traceback.print_exc(file=sys.stdout)
         check("the suite ran to its end", False, f"{type(error).__name__}: {error}")
+    signal.alarm(0)
     print(f"\n{passed} passed, {failed} failed")
     return 0 if failed == 0 else 1
 

@@ -25,6 +25,7 @@ SYSTEM_DLLS = {"advapi32.dll", "comdlg32.dll", "d3d11.dll", "d3d9.dll", "dwmapi.
                "winmm.dll", "ws2_32.dll", "wtsapi32.dll", "authz.dll", "comctl32.dll",
                "mpr.dll", "bcrypt.dll", "crypt32.dll", "secur32.dll", "shcore.dll", "winspool.drv",
                "d3d12.dll"}  # Windows 10's: Qt 6.8 (built on Debian 13) links it
+GAME_WINDOW, ERROR_BOX = f"^{re.escape(TITLE)}$", f"^{re.escape(ERROR_TITLE)}$"
 UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\example.migliar.Migliar"
 
 
@@ -107,7 +108,7 @@ class WineGame(Game):
         with open(self.log, "w") as log:
             self.process = self.processes.start(argv, group=True, env=wine.env, stdout=log,
                                                 stderr=subprocess.STDOUT)
-        self.window = self.window_id = wait_for(lambda: wine.window(f"^{re.escape(TITLE)}$"), 60)
+        self.window = self.window_id = wait_for(lambda: wine.window(GAME_WINDOW), 60)
         self.env = wine.env
         if not self.window:
             raise RuntimeError(f"{name}: no window; see {self.log}")
@@ -139,15 +140,15 @@ class WineGame(Game):
         return wait_for(read, 3) or ""
 
     def error_box_window(self):
-        return self.wine.window(f"^{ERROR_TITLE}$")
+        return self.wine.window(ERROR_BOX)
+
+    error_box = error_box_window
 
     def stop(self):
         super().stop()
         # Wine takes the windows down a moment after the process has gone, and the next game's
         # window gets the same X id: the next game must not find this one's.
-        wait_for(lambda: not self.wine.windows(f"^({re.escape(TITLE)}|{ERROR_TITLE})$"), 10)
-
-    error_box = error_box_window
+        wait_for(lambda: not self.wine.windows(f"{GAME_WINDOW}|{ERROR_BOX}"), 10)
 
     def error_text(self):
         return self.copied()  # a message box copies its text with Ctrl+C on Windows
