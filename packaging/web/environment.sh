@@ -2,6 +2,11 @@
 # Qt reads $EMSDK/.emscripten for the emscripten root under it and runs the emcc there; Debian
 # installs emcc in /usr/bin and its system libraries, prebuilt, in a read-only cache, which emcc
 # still wants to write its lock into. Usage: . packaging/web/environment.sh FOLDER
+# With no folder it would remake /emsdk and /em-cache at the root: it refuses.
+if [ -z "${1:-}" ]; then
+    echo "environment.sh: which folder? Usage: . packaging/web/environment.sh FOLDER" >&2
+    return 1
+fi
 emsdk_home=$1/emsdk
 if [ ! -f "$emsdk_home/.emscripten" ]; then
     rm -rf "$emsdk_home" "$1/em-cache"
