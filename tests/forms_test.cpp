@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPointer>
 #include <QTest>
 #include <qpa/qwindowsysteminterface.h>
 
@@ -232,6 +233,27 @@ class FormsTest : public QObject {
         QVERIFY(!form.Deliver([&] { ++clicks; }));
         QCOMPARE(ticks, 0);
         QCOMPARE(clicks, 1);
+    }
+
+    // A form destroyed while its error box shows takes the box with it, and the tick that
+    // waited behind the box never runs: its continuation must not reach the form's members.
+    void aFormDestroyedOverItsBoxRunsNothingAfter() {
+        auto* form = new TestForm;
+        form->window()->show();
+        int ticks = 0;
+        form->Clock.DriveByHand();
+        form->Clock.onTimer = [&] { ++ticks; };
+        form->Go.onClick = [&](Integer) {
+            form->Clock.setEnabled(true);
+            Val(u"1e999"_s);
+        };
+        QTest::mouseClick(form->Go(0).widget(), Qt::LeftButton);
+        const QPointer<QMessageBox> box = shownErrorBox();
+        QVERIFY(box);
+        form->Clock.Fire(); // waits for the box
+        delete form;
+        QVERIFY(box.isNull());
+        QCOMPARE(ticks, 0);
     }
 
     // While the error box shows, the window takes no input, yet the window system's close request

@@ -187,7 +187,13 @@ Form::Form(const DesignWindow& design, std::span<const DesignControl> controls)
     }
 }
 
-Form::~Form() = default;
+Form::~Form() {
+    // The error box is a child of the window, which goes last: its continuation would reach
+    // the timers and controls already gone. It goes first, as the window's closing would end it,
+    // with no tick after.
+    windowClosed();
+    delete errorBox_;
+}
 
 Control& Form::create(const DesignControl& d, Integer index, ControlArrayBase& array) {
     QWidget* parent = window_.get();
@@ -262,7 +268,7 @@ bool Form::Deliver(const std::function<void()>& handler) {
     } catch (const RuntimeError& error) {
         if (!customReporter()) {
             // The form stays busy while the box shows: ticks that come meanwhile wait for it.
-            ShowErrorBox(error, window_.get(), [this] { finishDelivery(); });
+            errorBox_ = ShowErrorBox(error, window_.get(), [this] { finishDelivery(); });
             return true;
         }
         customReporter()(error);
@@ -299,8 +305,8 @@ void Form::SetErrorReporter(ErrorReporter reporter) {
     customReporter() = std::move(reporter);
 }
 
-void Form::ShowErrorBox(const RuntimeError& error, QWidget* over,
-                        const std::function<void()>& closed) {
+QWidget* Form::ShowErrorBox(const RuntimeError& error, QWidget* over,
+                            const std::function<void()>& closed) {
     auto* box = new QMessageBox(
         QMessageBox::Critical, QStringLiteral("Мигляр"),
         QStringLiteral("Грешка при изпълнение %1:\n%2").arg(error.number()).arg(error.message()),
@@ -329,6 +335,7 @@ void Form::ShowErrorBox(const RuntimeError& error, QWidget* over,
     // A modal box takes the keyboard itself; this one asks for it, also where no window manager
     // would give it (a kiosk session), so that Return closes it at once.
     box->activateWindow();
+    return box;
 }
 
 } // namespace forms

@@ -5,6 +5,7 @@
 
 #include "runtime.h"
 
+#include <QPointer>
 #include <QRect>
 #include <QString>
 #include <QTimer>
@@ -265,8 +266,9 @@ class Form {
     static void SetErrorReporter(ErrorReporter reporter);
     // Shows the box and returns while it shows (nothing waits in an event loop of its own, which
     // a browser could not run); `closed` runs once it has gone, by the player or with its window.
-    static void ShowErrorBox(const RuntimeError& error, QWidget* over = nullptr,
-                             const std::function<void()>& closed = {});
+    // Returns the box.
+    static QWidget* ShowErrorBox(const RuntimeError& error, QWidget* over = nullptr,
+                                 const std::function<void()>& closed = {});
 
   protected:
     virtual void Form_Load() {}
@@ -292,6 +294,7 @@ class Form {
     std::map<std::string, std::unique_ptr<ControlArrayBase>> arrays_;
     std::map<std::string, std::unique_ptr<Timer>> timers_;
     QWidget* backmostWindowed_ = nullptr; // loaded labels join the label layer just behind it
+    QPointer<QWidget> errorBox_;          // while it shows
     bool busy_ = false;
     bool closed_ = false;
 };
