@@ -3,6 +3,7 @@
 #include <array>
 #include <charconv>
 #include <chrono>
+#include <clocale>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -190,6 +191,19 @@ double radixNumber(Reader& in, int radix) {
     return withTypeCharacter(number, type, false);
 }
 
+#if !defined(__cpp_lib_to_chars) || defined(MIGLIAR_NO_FLOAT_CHARCONV)
+// strtod and snprintf read and write the decimal mark of the C library's LC_NUMERIC, which Qt
+// sets from the environment (a comma under bg_BG.UTF-8); the numbers here always have a point.
+const char* decimalMark() {
+    return std::localeconv()->decimal_point;
+}
+std::string withDecimalMark(std::string text, std::string_view from, std::string_view to) {
+    if (const std::size_t at = text.find(from); at != std::string::npos)
+        text.replace(at, from.size(), to);
+    return text;
+}
+#endif
+
 // Plain ASCII decimals to the nearest Double, or false where they are out of its range: too
 // large (the caller tells which), or too small, which reads as 0; a subnormal reads as itself.
 bool readDouble(const std::string& text, double& value) {
@@ -198,9 +212,8 @@ bool readDouble(const std::string& text, double& value) {
     return std::from_chars(text.data(), text.data() + text.size(), value).ec !=
            std::errc::result_out_of_range;
 #else
-    // A C++ library without floating-point from_chars (a browser's): strtod rounds the same way,
-    // and there the C library reads a point whatever the locale.
-    value = std::strtod(text.c_str(), nullptr);
+    // A C++ library without floating-point from_chars (a browser's): strtod rounds the same way.
+    value = std::strtod(withDecimalMark(text, ".", decimalMark()).c_str(), nullptr);
     return !std::isinf(value);
 #endif
 }
@@ -214,7 +227,7 @@ std::string scientific15(double value) {
     return std::string(buffer.data(), printed.ptr);
 #else
     std::snprintf(buffer.data(), buffer.size(), "%.14e", value);
-    return buffer.data();
+    return withDecimalMark(buffer.data(), decimalMark(), ".");
 #endif
 }
 
