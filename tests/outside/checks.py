@@ -7,7 +7,7 @@ import time
 
 from design import (BACKGROUND, BLUE, CLEAR, CLIENT_PIXELS, COVER, GREEN, LETTER_BOX, LETTERS,
                     MESSAGE, MODES, ORANGE, PROMPT, RED, RIGHT_LABEL, RIGHT_TALLY, SHOW, TEMPLATE,
-                    TITLE_LABEL, WRONG_LABEL, WRONG_TALLY, YELLOW, cover_rect, label_of,
+                    TITLE, TITLE_LABEL, WRONG_LABEL, WRONG_TALLY, YELLOW, cover_rect, label_of,
                     letter_box_points, letter_rect, option_rect, overlap, rect, verdict_steps)
 from harness import check, group, wait_for
 
@@ -181,45 +181,80 @@ def run_out(game, mode):
               game.message_and_tallies() == before)
 
 
+def the_start_shows(game):
+    group("what the start shows")
+    shown = game.shown()
+    check(f"one window, titled '{TITLE}'", [title for title, _ in shown] == [TITLE], shown)
+    if game.places and shown:
+        # Where the game places its window itself: its client area, and any frame round it, in
+        # the middle of the screen.
+        (width, height), (left, top, right, bottom) = game.screen(), game.frame
+        x, y, w, h = shown[0][1]
+        gaps = (x - left, width - x - w - right, y - top, height - y - h - bottom)
+        check(f"centred on the {width} x {height} screen: the gaps left and right, above and "
+              "below, differ by a pixel at most",
+              min(gaps) >= 0 and abs(gaps[0] - gaps[1]) <= 1 and abs(gaps[2] - gaps[3]) <= 1,
+              gaps)
+
+
 def error_box(game):
-    group("the error box: a tally no number can hold")
-    game.press("Чисти")
-    before = game.raise_error()
-    check("1e999 in the tallies, then a guess: a box titled 'Мигляр'", before)
-    if not before:
-        return
-    game.shot("error-box")
-    text = game.error_text()
-    check("it tells the run-time error, its number and its text",
-          text and "Грешка при изпълнение 6:" in text and "Препълване" in text, repr(text))
-    game.key("Return")
-    check("it has the keyboard: Return closes it at once",
-          wait_for(lambda: not game.error_box(), 2), game.error_box())
-    if game.reads:
-        check(f"the keyboard is back where it was ({before})",
-              wait_for(lambda: game.focused() == before, 2), game.focused())
-    box = rect(LETTER_BOX)
-    first = game.shot("after-box").colours(box)
-    time.sleep(0.3)
-    check("the game goes on: the reveal runs on",
-          game.process.poll() is None and game.shot("after-box").colours(box) != first)
+    """The error box, closed every way a pupil or the window system closes it; each time the
+    game goes on after it."""
+    ways = {"Return": lambda: game.key("Return"), "Esc": lambda: game.key("Escape")}
+    if game.closes_box:
+        ways["the window system's close request"] = game.close_box
+    if game.minimizes:
+        ways["Return, after minimizing and restoring"] = lambda: game.key("Return")
+    for n, (way, close) in enumerate(ways.items()):
+        group(f"the error box: a tally no number can hold; closed by {way}")
+        game.press("Чисти")
+        before = game.raise_error()
+        if not check("1e999 in the tallies, then a guess: a box titled 'Мигляр'", before):
+            return
+        game.shot("error-box")
+        if n == 0:
+            text = game.error_text()
+            check("it tells the run-time error, its number and its text",
+                  text and "Грешка при изпълнение 6:" in text and "Препълване" in text,
+                  repr(text))
+        if "minimizing" in way:
+            game.minimize()
+            check("minimized, the window and the box are hidden, and the game runs on",
+                  wait_for(lambda: not game.error_box() and not game.window_shows(), 3)
+                  and game.process.poll() is None and game.error_box_window() is not None)
+            game.restore()
+            check("restored, the box comes back in front of the window",
+                  wait_for(lambda: game.error_box() and game.box_in_front(), 3), game.shown())
+        close()
+        check(f"{way} closes it at once" + (": it has the keyboard" if "Return" in way else ""),
+              wait_for(lambda: not game.error_box(), 2), game.error_box())
+        if game.reads:
+            check(f"the keyboard is back where it was ({before})",
+                  wait_for(lambda: game.focused() == before, 2), game.focused())
+        box = rect(LETTER_BOX)
+        first = game.shot("after-box").colours(box)
+        time.sleep(0.3)
+        check("the game goes on: the reveal runs on",
+              game.process.poll() is None and game.shot("after-box").colours(box) != first)
 
 
 def closing(game):
     group("closing during a reveal")
     game.press("Чисти")
     game.press("Покажи")
-    moving = wait_for(lambda: game.cover() != rect(LETTER_BOX), 3) if game.reads else True
-    check("a reveal is running", moving)
+    check("a reveal is running: the letter box is no longer all cover",
+          wait_for(lambda: list(game.shot("closing").colours(rect(LETTER_BOX))) != [COVER], 3))
     asked = time.monotonic()
     game.close()
     status = game.ended(5)
     took = time.monotonic() - asked
     check(f"the process ends at once ({took:.2f} s) with status 0", status == 0 and took < 1,
           status)
+    if game.quiet and status is not None:
+        check("it writes nothing", not game.written(), game.written()[:300])
 
 
-def close_at_any_moment(start, moments, quiet):
+def close_at_any_moment(start, moments):
     """The real game closed the way a window manager closes it, at any moment: each time the
     process must end by itself, soon, with status 0 (and, where the platform's own messages
     stay out of it, nothing written)."""
@@ -232,10 +267,8 @@ def close_at_any_moment(start, moments, quiet):
         status = game.ended(20)
         took = time.monotonic() - asked
         check(f"{what}: the process ends ({took:.1f} s) with status 0", status == 0, status)
-        if quiet and status is not None:
-            with open(game.log, errors="replace") as log:
-                written = log.read().strip()
-            check(f"{what}: it writes nothing", not written, written[:300])
+        if game.quiet and status is not None:
+            check(f"{what}: it writes nothing", not game.written(), game.written()[:300])
         game.stop()
 
     for moment in moments:
@@ -256,7 +289,7 @@ def close_at_any_moment(start, moments, quiet):
             close_and_wait(game, moment)
         elif moment == "the box, then the game":
             check("the box, then the game: the box shows", game.raise_error())
-            game.close(game.error_box_window())
+            game.close_box()
             check("closing the box goes back to the game",
                   wait_for(lambda: not game.error_box(), 10) and game.process.poll() is None)
             close_and_wait(game, moment)

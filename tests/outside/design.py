@@ -3,7 +3,6 @@ place is in twips (left, top, width, height), turned into pixels as the game doe
 
 import math
 import re
-import subprocess
 from collections import Counter
 
 TITLE = "www.migliar.example ИТ - показване части на буква"
@@ -102,13 +101,17 @@ class Shot:
     """A screenshot, read at the game's client area: at(0, 0) is its top-left pixel, wherever
     the client area lies in the picture (origin)."""
 
-    def __init__(self, path, origin=(0, 0), size=None):
+    def __init__(self, path, origin=(0, 0), size=None, image=None):
+        """A shot from its file, or from a picture already in hand (which is then kept there)."""
+        from PIL import Image
         self.path = path
-        full = subprocess.run(["identify", "-format", "%w %h", path], check=True,
-                              capture_output=True, text=True).stdout.split()
-        self.full = (int(full[0]), int(full[1]))
-        self.data = subprocess.run(["convert", path, "-depth", "8", "rgb:-"], check=True,
-                                   capture_output=True).stdout
+        if image is None:
+            with Image.open(path) as picture:
+                image = picture.convert("RGB")
+        else:
+            image.save(path)
+        self.full = image.size
+        self.data = image.tobytes()
         self.origin = origin
         self.width, self.height = size or self.full
 

@@ -1,9 +1,10 @@
 """The game in a process of its own, seen from outside. Each back end (X11, Wayland, Windows
 under Wine) gives the same few acts and looks; the checks use only these.
 
-A back end gives click(region), key(*names), type(text), shot(what), text(name), close() and
-error_box(); where a screen reader's view is there (reads), also state(), cover(), focused() and
-the accessible objects themselves."""
+A back end gives click(region), key(*names), type(text), shot(what), text(name), close(),
+error_box() and shown() (the windows that show: title and place); where a screen reader's view
+is there (reads), also state(), cover(), focused() and the accessible objects themselves; and
+what the flags below name."""
 
 import os
 import subprocess
@@ -18,6 +19,11 @@ from harness import wait_for
 class Game:
     reads = False  # states, places and the focus, as a screen reader has them
     pointer = True  # real clicks and keys reach it
+    quiet = False  # its output is the game's own, with no platform's messages in it
+    places = False  # the game places its window itself, inside a frame of this size round it
+    frame = (0, 0, 0, 0)  # left, top, right, bottom
+    closes_box = False  # the window system's close request reaches the error box: close_box()
+    minimizes = False  # the window and its box can be minimized and restored
     # On an X server: xdotool's pause after a click, its delay between keys (ms), and how long
     # the game is given after keys.
     pause, delay, settle = 0.08, 12, 0
@@ -39,6 +45,11 @@ class Game:
 
     def state(self, name, state):
         return None
+
+    def written(self):
+        """What the game wrote to its output."""
+        with open(self.log, errors="replace") as log:
+            return log.read().strip()
 
     def letter(self):
         return self.text(LETTER)
@@ -134,10 +145,16 @@ class Game:
         time.sleep(self.settle)
 
     def take(self, path):
-        """A shot of the game's own X window."""
-        # A window that goes away under it once left import hanging for good.
-        subprocess.run(["import", "-silent", "-window", str(self.window_id), path], env=self.env,
-                       check=True, timeout=20)
+        """A shot of the game's own X window, straight from the X server."""
+        from PIL import Image
+        from Xlib import X, display
+        if not getattr(self, "display", None):
+            self.display = display.Display(self.env["DISPLAY"])
+        window = self.display.create_resource_object("window", self.window_id)
+        size = window.get_geometry()
+        data = window.get_image(0, 0, size.width, size.height, X.ZPixmap, 0xFFFFFFFF).data
+        Image.frombytes("RGB", (size.width, size.height), data, "raw", "BGRX").save(
+            path, compress_level=1)
         return path
 
     def client_place(self):

@@ -4,7 +4,7 @@ checks are written once (checks.py, atspi.py), each platform has its back end (x
 wayland.py, windows.py) and the few checks only it can make. Here stands which check runs where.
 Screenshots and logs are left in ARTEFACT_FOLDER, named after the platform.
 
-Usage: run.py x11|wayland MIGLIAR_EXECUTABLE ARTEFACT_FOLDER
+Usage: run.py x11|wayland|valgrind MIGLIAR_EXECUTABLE ARTEFACT_FOLDER
        run.py windows BUILD_WINDOWS_FOLDER ARTEFACT_FOLDER
        run.py browser WEB_FOLDER ARTEFACT_FOLDER
 """
@@ -32,6 +32,7 @@ def on_x11(game_path, out):
         # A bare C locale, as on a fresh machine.
         game = x11.X11Game(session, "game", LC_ALL="C", LANG="")
         try:
+            checks.the_start_shows(game)
             x11.the_window(game)
             atspi.names(game)
             small = checks.start_up_pixels(game)
@@ -51,7 +52,7 @@ def on_x11(game_path, out):
         checks.close_at_any_moment(
             lambda name: x11.X11Game(session, name, reader=False),
             ["at once", "idle", "in a reveal", "over the error box", "the box, then the game"]
-            + [f"random {n}" for n in range(1, 7)], quiet=True)
+            + [f"random {n}" for n in range(1, 7)])
         checks.every_start_draws_anew(session.first_letters)
     finally:
         session.end()
@@ -107,6 +108,7 @@ def on_windows(build, out):
         windows.qt_suites(wine)
         game = windows.WineGame(wine, "game")
         try:
+            checks.the_start_shows(game)
             windows.the_window(game)
             checks.start_up_pixels(game)
             checks.play(game)
@@ -116,11 +118,27 @@ def on_windows(build, out):
             game.stop()
         checks.close_at_any_moment(
             lambda name: windows.WineGame(wine, name),
-            ["at once", "in a reveal", "over the error box", "the box, then the game"],
-            quiet=False)
+            ["at once", "in a reveal", "over the error box", "the box, then the game"])
         windows.the_installer(wine)
     finally:
         wine.end()
+
+
+def on_valgrind(game_path, out):
+    checks.artefacts(out, "valgrind")
+    memcheck = os.path.join(out, "valgrind-memcheck.log")
+    here = os.path.dirname(os.path.abspath(__file__))
+    # A forked child leaves the log alone; definite leaks count as errors.
+    session = x11.Session(game_path, out, "valgrind", [
+        "valgrind", "--tool=memcheck", "-s", "--leak-check=full", "--show-leak-kinds=definite",
+        "--errors-for-leak-kinds=definite", "--child-silent-after-fork=yes", "--num-callers=40",
+        f"--suppressions={os.path.join(here, '..', 'valgrind.supp')}", "--error-exitcode=99",
+        f"--log-file={memcheck}"])
+    try:
+        session.start()
+        x11.under_memcheck(session, memcheck)
+    finally:
+        session.end()
 
 
 def on_browser(site, out):
@@ -143,6 +161,6 @@ def on_browser(site, out):
 
 if __name__ == "__main__":
     platform, target, out = sys.argv[1], os.path.abspath(sys.argv[2]), os.path.abspath(sys.argv[3])
-    suite = {"x11": on_x11, "wayland": on_wayland, "windows": on_windows,
-             "browser": on_browser}[platform]
+    suite = {"x11": on_x11, "wayland": on_wayland, "valgrind": on_valgrind,
+             "windows": on_windows, "browser": on_browser}[platform]
     sys.exit(harness.run(lambda: suite(target, out)))

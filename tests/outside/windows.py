@@ -1,5 +1,5 @@
 """The Windows back end: the Windows build under Wine, on an Xvfb of its own. Real clicks and keys
-go in through xdotool; pixels come from screenshots (ImageMagick), texts through the clipboard
+go in through xdotool; pixels come from the X server, texts through the clipboard
 (click into a text box, Ctrl+A, Ctrl+C, read the X clipboard that Wine fills), the window's
 settings from the X hints Wine derives from the Windows styles. Also what only Windows has: the
 files' needs, the QtTest suites built for Windows, and the installer."""
@@ -11,10 +11,9 @@ import subprocess
 import tempfile
 import time
 
-from design import CLIENT_PIXELS, ERROR_TITLE, TITLE
-from game import Game
-from harness import Processes, check, group, start_xvfb, wait_for
-from x11 import close_window, window_hints
+from design import CLIENT_PIXELS
+from harness import check, group, wait_for
+from x11 import BOX_TITLE, GAME_TITLE, XServer, XWindowGame, viewable, window_hints
 
 SUITES = ["runtime_test", "forms_test", "startup_test", "game_test", "soak_test"]
 # What a 64-bit Windows brings itself; anything else the game would have to carry along.
@@ -25,29 +24,26 @@ SYSTEM_DLLS = {"advapi32.dll", "comdlg32.dll", "d3d11.dll", "d3d9.dll", "dwmapi.
                "winmm.dll", "ws2_32.dll", "wtsapi32.dll", "authz.dll", "comctl32.dll",
                "mpr.dll", "bcrypt.dll", "crypt32.dll", "secur32.dll", "shcore.dll", "winspool.drv",
                "d3d12.dll"}  # Windows 10's: Qt 6.8 (built on Debian 13) links it
-GAME_WINDOW, ERROR_BOX = f"^{re.escape(TITLE)}$", f"^{re.escape(ERROR_TITLE)}$"
 UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\example.migliar.Migliar"
 
 
-class Wine:
+class Wine(XServer):
     """Wine on an Xvfb of our own, in a prefix of our own among the artefacts."""
 
     def __init__(self, build, out):
-        self.build, self.out = build, out
-        self.processes = Processes()
+        env = {k: v for k, v in os.environ.items()
+               if not k.startswith(("QT_", "WAYLAND_", "DBUS_", "WINE"))}
+        super().__init__(out, env)
+        self.build = build
         self.runtime = tempfile.mkdtemp(prefix="migliar-wine-runtime-")
         os.chmod(self.runtime, 0o700)
         self.prefix = os.path.join(out, "wine")
-        env = {k: v for k, v in os.environ.items()
-               if not k.startswith(("QT_", "WAYLAND_", "DBUS_", "WINE"))}
-        env.update(WINEPREFIX=self.prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=",
-                   XDG_RUNTIME_DIR=self.runtime, LC_ALL="C.UTF-8", LANG="C.UTF-8")
-        self.env = env
+        self.env.update(WINEPREFIX=self.prefix, WINEDEBUG="-all",
+                        WINEDLLOVERRIDES="mscoree,mshtml=", XDG_RUNTIME_DIR=self.runtime,
+                        LC_ALL="C.UTF-8", LANG="C.UTF-8")
 
     def start(self):
-        from Xlib import display
-        self.env["DISPLAY"] = start_xvfb(self.processes)
-        self.display = wait_for(lambda: display.Display(self.env["DISPLAY"]), 10)
+        super().start()
         shutil.rmtree(self.prefix, ignore_errors=True)
         subprocess.run(["wineboot", "-i"], env=self.env, capture_output=True, check=True,
                        timeout=180)
@@ -75,24 +71,13 @@ class Wine:
     def drive_c(self, *parts):
         return os.path.join(self.prefix, "drive_c", *parts)
 
-    def xdotool(self, *argv):
-        return subprocess.run(["xdotool", *argv], env=self.env, capture_output=True, text=True,
-                              timeout=20).stdout
-
-    def windows(self, pattern):
-        return [int(w) for w in self.xdotool("search", "--onlyvisible", "--name", pattern).split()]
-
-    def window(self, pattern):
-        found = self.windows(pattern)
-        return found[0] if found else None
-
     def end(self):
         subprocess.run(["wineserver", "-k"], env=self.env, capture_output=True, timeout=30)
-        self.processes.stop_all()
+        super().end()
         shutil.rmtree(self.runtime, ignore_errors=True)
 
 
-class WineGame(Game):
+class WineGame(XWindowGame):
     """The game in a process of its own. The built one sees no DISPLAY variable, as on Windows,
     although Wine itself still draws on the Xvfb; an installed one starts as it is."""
 
@@ -101,26 +86,19 @@ class WineGame(Game):
 
     def __init__(self, wine, name, installed=None):
         super().__init__(wine.out, "windows", name)
-        self.wine, self.processes = wine, wine.processes
+        self.wine = self.server = wine
+        self.processes = wine.processes
         built = wine.windows_path(os.path.join(wine.build, "migliar.exe"))
         argv = ["wine", installed] if installed else ["wine", "cmd", "/c",
                                                       f"set DISPLAY=&& {built}"]
         with open(self.log, "w") as log:
             self.process = self.processes.start(argv, group=True, env=wine.env, stdout=log,
                                                 stderr=subprocess.STDOUT)
-        self.window = self.window_id = wait_for(lambda: wine.window(GAME_WINDOW), 60)
-        self.env = wine.env
-        if not self.window:
-            raise RuntimeError(f"{name}: no window; see {self.log}")
+        self.find_window(60)
         # Wine maps the window before the game takes messages, and a close sent in between was
         # seen lost; a pupil's first chance to close it is its first frame.
         if not self.drawn("drawn", 30):
             raise RuntimeError(f"{name}: the window is never drawn")
-
-    def geometry(self):
-        out = self.wine.xdotool("getwindowgeometry", "--shell", str(self.window))
-        values = dict(line.split("=", 1) for line in out.split())
-        return tuple(int(values[k]) for k in ("X", "Y", "WIDTH", "HEIGHT"))
 
     def copied(self):
         """Ctrl+A, Ctrl+C where the focus is, and what reaches the X clipboard."""
@@ -139,23 +117,15 @@ class WineGame(Game):
         # An empty box copies nothing: the clipboard keeps what was there, and the box is empty.
         return wait_for(read, 3) or ""
 
-    def error_box_window(self):
-        return self.wine.window(ERROR_BOX)
-
-    error_box = error_box_window
-
     def stop(self):
         super().stop()
         # Wine takes the windows down a moment after the process has gone, and the next game's
         # window gets the same X id: the next game must not find this one's.
-        wait_for(lambda: not self.wine.windows(f"{GAME_WINDOW}|{ERROR_BOX}"), 10)
+        wait_for(lambda: not any(viewable(w) for w in self.wine.windows(
+            title=f"{GAME_TITLE}|{BOX_TITLE}")), 10)
 
     def error_text(self):
         return self.copied()  # a message box copies its text with Ctrl+C on Windows
-
-    def close(self, window=None):
-        display = self.wine.display
-        close_window(display, display.create_resource_object("window", window or self.window))
 
 
 # ---- The checks only Windows has -----------------------------------------------------------------
@@ -224,9 +194,7 @@ def the_window(game):
     group("the window")
     size = game.geometry()[2:]
     check("client area 499 x 424 pixels", size == CLIENT_PIXELS, size)
-    display = game.wine.display
-    window_hints(display, display.create_resource_object("window", game.window), CLIENT_PIXELS,
-                 frame=True)
+    window_hints(game.display, game.window, CLIENT_PIXELS, frame=True)
 
 
 def registry(wine, key):
