@@ -1,5 +1,7 @@
 #include "startup.h"
 
+#include "migliar.h"
+
 #include <QApplication>
 #include <QDirIterator>
 #include <QFontDatabase>
@@ -8,6 +10,7 @@
 #include <QTranslator>
 
 #include <clocale>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -103,6 +106,36 @@ void FixLook(QApplication& app) {
             QFont::insertSubstitution(QStringLiteral("Times New Roman"),
                                       QStringLiteral("Liberation Serif"));
     }
+}
+
+int RunGame(int argc, char* argv[], const char* desktopFileName, const char* version) {
+    if (const QString why = MissingDisplay(); !why.isEmpty()) {
+        std::fprintf(stderr, "migliar: %s\n", why.toUtf8().constData());
+        return 1;
+    }
+    EnsureUtf8Locale();
+    PreferPlainImageTransfer();
+    // The game takes no command line: Qt sees the program's name alone, so none of its own
+    // options (-reverse, -stylesheet, -style, -platform ...) can change the window. A platform is
+    // still chosen the usual way, through QT_QPA_PLATFORM.
+    // The application and the game live apart from this function's stack: where the event loop
+    // never returns here (in a browser, main() ends and the page's loop runs on) they stay.
+    static int nameOnly;
+    nameOnly = argc > 0 ? 1 : 0;
+    auto* app = new QApplication(nameOnly, argv);
+    QApplication::setApplicationName(QStringLiteral("migliar"));
+    QApplication::setApplicationVersion(QString::fromLatin1(version));
+    // Ties the window to its menu entry, so that a Wayland desktop shows the entry's name and icon.
+    QApplication::setDesktopFileName(QString::fromLatin1(desktopFileName));
+    SpeakBulgarian(*app);
+    FixLook(*app);
+
+    auto* form = new Migliar;
+    form->Start();
+    const int status = QApplication::exec();
+    delete form; // its window and widgets need the application
+    delete app;
+    return status;
 }
 
 } // namespace forms

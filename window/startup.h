@@ -29,4 +29,9 @@ void SpeakBulgarian(QApplication& app);
 // for the design's: Liberation Serif, of Times New Roman's widths, for Times New Roman.
 void FixLook(QApplication& app);
 
+// The game from start to end, as main() runs it: refuses without a display, makes the
+// application, starts the game and runs the event loop; then the game goes, and the application
+// after it. Returns what the program returns.
+int RunGame(int argc, char* argv[], const char* desktopFileName, const char* version);
+
 } // namespace forms
