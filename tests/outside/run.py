@@ -67,6 +67,7 @@ def on_wayland(game_path, out):
         # A bare C locale, as on a fresh machine.
         game = wayland.WaylandGame(session, weston, "headless", LC_ALL="C", LANG="")
         try:
+            checks.the_start_shows(game)
             window = wayland.the_window(game)
             atspi.names(game)
             small = checks.start_up_pixels(game)
