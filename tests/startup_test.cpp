@@ -2,6 +2,7 @@
 #include "support.h"
 
 #include "startup.h"
+#include "titlebar.h"
 
 #include <QApplication>
 #include <QFontInfo>
@@ -11,6 +12,7 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTest>
 
@@ -68,6 +70,37 @@ class StartupTest : public QObject {
         QCOMPARE(w.Text3(1).Text(), QString());
         // The focus starts in the message box.
         QCOMPARE(w.window()->focusWidget(), w.Text1(0).widget());
+    }
+
+    // What the player sees is the window, or the frame with the game's own title bar where it
+    // draws one: that is the one window shown, and it stands in the middle of the screen's
+    // free area, to a pixel where the two sizes differ by an odd count (the desktop's own frame
+    // around it, unknown before it shows, is left out).
+    void theWindowTheGameShowsIsCentred_data() {
+        QTest::addColumn<bool>("ownBar");
+        QTest::newRow("the desktop's frame") << false;
+        QTest::newRow("the game's own title bar") << true;
+    }
+    void theWindowTheGameShowsIsCentred() {
+        QFETCH(bool, ownBar);
+        DrawOwnTitleBarEverywhere(ownBar);
+        Started s;
+        DrawOwnTitleBarEverywhere(false);
+        QWidget* const shown = s.w.window()->window();
+        QCOMPARE(shown != s.w.window(), ownBar);
+        QWidgetList visible;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->isVisible())
+                visible << w;
+        QCOMPARE(visible, QWidgetList{shown});
+        QVERIFY(s.w.window()->isVisible());
+        const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+        const QRect at(shown->pos(), shown->size()); // where it was put, at its own size
+        QVERIFY(at.width() >= 499 + (ownBar ? 2 : 0) && at.height() >= 424 + (ownBar ? 30 : 0));
+        const int across = (at.left() - area.left()) - (area.right() - at.right());
+        const int down = (at.top() - area.top()) - (area.bottom() - at.bottom());
+        QVERIFY2(std::abs(across) <= 1 && std::abs(down) <= 1,
+                 qPrintable(u"off the middle by %1, %2"_s.arg(across).arg(down)));
     }
 
     void tabWalksTheFocusOrderAndTheLetterBoxTakesNoTyping() {

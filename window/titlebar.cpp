@@ -175,8 +175,16 @@ class OwnFrame : public QWidget {
 
 } // namespace
 
+namespace {
+bool everywhere = false;
+} // namespace
+
 bool DrawsOwnTitleBar() {
-    return QGuiApplication::platformName().startsWith(u"wayland") || InBrowser();
+    return everywhere || QGuiApplication::platformName().startsWith(u"wayland") || InBrowser();
+}
+
+void DrawOwnTitleBarEverywhere(bool value) {
+    everywhere = value;
 }
 
 std::unique_ptr<QWidget> FrameWithTitleBar(QWidget* window) {

@@ -12,6 +12,8 @@ namespace forms {
 
 // True where a window gets its frame from the game rather than from the desktop.
 bool DrawsOwnTitleBar();
+// Tests have the game draw its own frame on any platform (offscreen too), or again where it must.
+void DrawOwnTitleBarEverywhere(bool everywhere);
 
 // Puts `window`, a top-level window with a fixed size that is not shown yet, into a frame of the
 // game's own: the title bar above it and a thin edge around. The frame takes the window's title
