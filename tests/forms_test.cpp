@@ -48,15 +48,6 @@ struct TestForm : Form {
     std::vector<int> choiceClicks, tileClicks;
 };
 
-int errorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const RuntimeError& e) {
-        return e.number();
-    }
-    return 0;
-}
-
 } // namespace
 
 class FormsTest : public QObject {
@@ -102,13 +93,13 @@ class FormsTest : public QObject {
         QCOMPARE(errorOf([&] { form.Tile(-1); }), int(NoSuchArrayElement));
 
         form.window()->show();
-        QTest::mouseClick(tile.widget(), Qt::LeftButton); // hidden: nothing
+        click(tile); // hidden: nothing
         tile.setVisible(true);
         tile.setEnabled(false);
-        QTest::mouseClick(tile.widget(), Qt::LeftButton); // disabled: nothing
+        click(tile); // disabled: nothing
         QVERIFY(form.tileClicks.empty());
         tile.setEnabled(true);
-        QTest::mouseClick(tile.widget(), Qt::LeftButton);
+        click(tile);
         QCOMPARE(form.tileClicks, std::vector<int>{7});
     }
 
@@ -124,7 +115,7 @@ class FormsTest : public QObject {
         QCOMPARE(form.choiceClicks, (std::vector<int>{1, 0}));
 
         form.window()->show();
-        QTest::mouseClick(form.Choice(1).widget(), Qt::LeftButton);
+        click(form.Choice(1));
         QVERIFY(form.Choice(1).Value() && !form.Choice(0).Value());
         QCOMPARE(form.choiceClicks, (std::vector<int>{1, 0, 1}));
         // Assistive technology toggles an option, with no click: its Click runs all the same, once.
@@ -140,7 +131,7 @@ class FormsTest : public QObject {
             QVERIFY(form.Choice(1).Value() && !form.Choice(0).Value());
         };
         form.Choice(1).setValue(true);
-        QTest::mouseClick(form.Go(0).widget(), Qt::LeftButton);
+        click(form.Go(0));
         QCOMPARE(form.choiceClicks, (std::vector<int>{1, 0, 1, 0, 1}));
     }
 
@@ -187,14 +178,11 @@ class FormsTest : public QObject {
             form.Box.setText(u"not reached"_s);
         };
 
-        QTest::mouseClick(form.Go(0).widget(), Qt::LeftButton);
-        QMessageBox* box = shownErrorBox(); // shown, and the click has returned
-        QVERIFY(box);
-        const QString shown = box->text();
-        QVERIFY2(shown.contains(u"6"_s) && shown.contains(u"Препълване"_s), qPrintable(shown));
+        click(form.Go(0));
+        QVERIFY(shownErrorBox()); // shown, and the click has returned
         QTest::qWait(300);
         QCOMPARE(ticks, 0);
-        box->buttons().first()->click();
+        QCOMPARE(closeErrorBox(), u"Грешка при изпълнение 6:\nПрепълване"_s);
         QVERIFY(!tickInsideBox);
         QCOMPARE(ticks, 1); // the tick that waited ran once the box had closed
         QCOMPARE(form.Box.Text(), QString());
@@ -203,7 +191,7 @@ class FormsTest : public QObject {
         QTRY_VERIFY(ticks >= 3);
         form.Clock.setEnabled(false);
         form.Go.onClick = [&](Integer) { form.Box.setText(u"handled"_s); };
-        QTest::mouseClick(form.Go(0).widget(), Qt::LeftButton);
+        click(form.Go(0));
         QCOMPARE(form.Box.Text(), u"handled"_s);
     }
 
@@ -224,7 +212,7 @@ class FormsTest : public QObject {
             form.Clock.Fire(); // comes while the box shows: it waits
             form.window()->close();
         });
-        QTest::mouseClick(form.Go(0).widget(), Qt::LeftButton);
+        click(form.Go(0));
         Form::SetErrorReporter({});
         QVERIFY(form.Closed());
         QCOMPARE(clicks, 1);
@@ -247,7 +235,7 @@ class FormsTest : public QObject {
             form->Clock.setEnabled(true);
             Val(u"1e999"_s);
         };
-        QTest::mouseClick(form->Go(0).widget(), Qt::LeftButton);
+        click(form->Go(0));
         const QPointer<QMessageBox> box = shownErrorBox();
         QVERIFY(box);
         form->Clock.Fire(); // waits for the box
@@ -267,16 +255,60 @@ class FormsTest : public QObject {
             ++clicks;
             Val(u"1e999"_s);
         };
-        QTest::mouseClick(form.Go(0).widget(), Qt::LeftButton);
+        click(form.Go(0));
         QVERIFY(shownErrorBox());
         QTest::keyClicks(form.Box.widget(), u"7"_s);
         QVERIFY(form.Box.Text().isEmpty());
-        QTest::mouseClick(form.Go(0).widget(), Qt::LeftButton);
+        click(form.Go(0));
         QCOMPARE(clicks, 1);
         QWindowSystemInterface::handleCloseEvent<QWindowSystemInterface::SynchronousDelivery>(
             form.window()->windowHandle());
         QVERIFY(form.Closed() && !form.window()->isVisible());
         QVERIFY(!shownErrorBox()); // the box went with the window, nobody closed it
+    }
+
+    // However the player closes the error box, it is freed, the tick that waited for it runs and
+    // the next click is handled.
+    void aClosedBoxIsFreedAndTheGameGoesOn_data() {
+        QTest::addColumn<QString>("how");
+        for (const QString& how : {u"Добре"_s, u"Return"_s, u"Esc"_s, u"window system"_s})
+            QTest::newRow(qPrintable(how)) << how;
+    }
+    void aClosedBoxIsFreedAndTheGameGoesOn() {
+        QFETCH(QString, how);
+        TestForm form;
+        form.window()->show();
+        QVERIFY(QTest::qWaitForWindowActive(form.window()));
+        int ticks = 0;
+        form.Clock.DriveByHand();
+        form.Clock.onTimer = [&] { ++ticks; };
+        form.Go.onClick = [&](Integer) {
+            form.Clock.setEnabled(true);
+            Val(u"1e999"_s);
+        };
+        click(form.Go(0));
+        const QPointer<QMessageBox> box = shownErrorBox();
+        QVERIFY(box);
+        QTRY_VERIFY(QApplication::activeWindow() == box); // the keyboard is the box's
+        form.Clock.Fire(); // waits for the box
+        QCOMPARE(ticks, 0);
+        if (how == u"Добре") {
+            QCOMPARE(box->buttons().size(), 1);
+            QCOMPARE(box->buttons().first()->text(), how);
+            QTest::mouseClick(box->buttons().first(), Qt::LeftButton);
+        } else if (how == u"window system") {
+            QWindowSystemInterface::handleCloseEvent<QWindowSystemInterface::SynchronousDelivery>(
+                box->windowHandle());
+        } else {
+            QTest::keyClick(QApplication::focusWidget(),
+                            how == u"Esc" ? Qt::Key_Escape : Qt::Key_Return);
+        }
+        QVERIFY(!shownErrorBox());
+        QCOMPARE(ticks, 1);
+        QTRY_VERIFY(box.isNull());
+        form.Go.onClick = [&](Integer) { form.Box.setText(u"handled"_s); };
+        click(form.Go(0));
+        QCOMPARE(form.Box.Text(), u"handled"_s);
     }
 
     // As a modal box: it takes the keyboard when it shows, with no window manager to give it;

@@ -1,6 +1,7 @@
 // The language services at their edges: where a wrong rounding, a wrapped integer or a misread
 // number would change what the game shows.
-#include "runtime.h"
+#define MIGLIAR_RUNTIME_ONLY
+#include "support.h"
 
 #include <QTest>
 
@@ -10,19 +11,6 @@
 
 using namespace forms;
 using namespace Qt::StringLiterals;
-
-namespace {
-
-int errorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const RuntimeError& e) {
-        return e.number();
-    }
-    return 0;
-}
-
-} // namespace
 
 class RuntimeTest : public QObject {
     Q_OBJECT
