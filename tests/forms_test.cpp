@@ -290,7 +290,7 @@ class FormsTest : public QObject {
         const QPointer<QMessageBox> box = shownErrorBox();
         QVERIFY(box);
         QTRY_VERIFY(QApplication::activeWindow() == box); // the keyboard is the box's
-        form.Clock.Fire(); // waits for the box
+        form.Clock.Fire();                                // waits for the box
         QCOMPARE(ticks, 0);
         if (how == u"Добре") {
             QCOMPARE(box->buttons().size(), 1);
