@@ -152,9 +152,19 @@ class Game:
             self.display = display.Display(self.env["DISPLAY"])
         window = self.display.create_resource_object("window", self.window_id)
         size = window.get_geometry()
-        data = window.get_image(0, 0, size.width, size.height, X.ZPixmap, 0xFFFFFFFF).data
-        Image.frombytes("RGB", (size.width, size.height), data, "raw", "BGRX").save(
-            path, compress_level=1)
+        # The X server gives only what lies on the screen; the rest of the window stays black.
+        root = self.display.screen()
+        at = root.root.translate_coords(window, 0, 0)  # the window's corner on the screen
+        left, top = max(0, -at.x), max(0, -at.y)
+        right = min(size.width, root.width_in_pixels - at.x)
+        bottom = min(size.height, root.height_in_pixels - at.y)
+        picture = Image.new("RGB", (size.width, size.height))
+        if right > left and bottom > top:
+            data = window.get_image(left, top, right - left, bottom - top, X.ZPixmap,
+                                    0xFFFFFFFF).data
+            picture.paste(Image.frombytes("RGB", (right - left, bottom - top), data, "raw",
+                                          "BGRX"), (left, top))
+        picture.save(path, compress_level=1)
         return path
 
     def client_place(self):
