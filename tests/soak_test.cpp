@@ -97,64 +97,53 @@ class Soak {
         expectedErrors_ = 0;
         errors_.clear();
         const int pick = int(random_() % 100);
+        // Each input below its share of a hundred, from the top; the last ones play the game as
+        // it is meant to be played.
+        const std::pair<int, std::function<void()>> inputs[] = {
+            {4,
+             [this] {
+                 ticksToCome_ = model_.timer ? int(random_() % 110) : 0;
+                 tick();
+             }},
+            {28, [this] { tick(); }},
+            {46, [this] { clickControl(); }},
+            {58, [this] { clickWindow(); }},
+            {63, [this] { pressSpace(); }},
+            {75, [this] { typeIntoTally(); }},
+            {78, [this] { typeIntoLocked(); }},
+            {80, [this] { pressTab(); }},
+            {88, [this] { guessWhileRevealing(); }},
+            {95, [this] { press(w_.Command1(0)); }},
+            {98, [this] { press(w_.Command1(1)); }},
+            {100, [this] { press(w_.Option1(int(random_() % 5))); }}};
         if (ticksToCome_ > 0) { // a pupil who waits and watches
             --ticksToCome_;
             tick();
-        } else if (pick < 4) {
-            if (model_.timer)
-                ticksToCome_ = int(random_() % 110);
-            tick();
-        } else if (pick < 28) {
-            tick();
-        } else if (pick < 46) {
-            clickControl();
-        } else if (pick < 58) {
-            clickWindow();
-        } else if (pick < 63) {
-            pressSpace();
-        } else if (pick < 75) {
-            typeIntoTally();
-        } else if (pick < 78) {
-            typeIntoLocked();
-        } else if (pick < 80) {
-            pressTab();
-        } else if (pick < 88) {
-            guessWhileRevealing();
-        } else if (pick < 95) { // the game as it is meant to be played
-            press(w_.Command1(0));
-        } else if (pick < 98) {
-            press(w_.Command1(1));
         } else {
-            press(w_.Option1(int(random_() % 5)));
+            for (const auto& [below, play] : inputs)
+                if (pick < below) {
+                    play();
+                    break;
+                }
         }
         return check();
     }
 
-    const QString& last() const { return last_; }
-    int errorsSeen() const { return errorsSeen_; }
-    int boxesSeen() const { return boxesSeen_; }
-    int judged() const { return judged_; }
-    int runOuts() const { return runOuts_; }
-    // How many inputs ended in each state: Ready, before the first tick, Revealing, Run out and
-    // Judged.
-    QString visits() const {
-        return u"%1 ready, %2 before the first tick, %3 revealing, %4 run out, %5 judged"_s
-            .arg(visits_[0])
-            .arg(visits_[1])
-            .arg(visits_[2])
-            .arg(visits_[3])
-            .arg(visits_[4]);
-    }
-    // Everything the player can see, folded into one number: two runs of one seed must agree.
-    std::size_t fingerprint() const { return fingerprint_; }
-    // Runtime errors go through the real message box for the first `n` of them.
-    void showBoxes(int n) { boxesLeft_ = n; }
+    // What the game went through: the last input, the errors reported (and how many of them went
+    // through the real message box), the guesses judged, the reveals run out, the inputs that
+    // ended in each state, and everything the player saw folded into one number, which two runs
+    // of one seed must agree on.
+    QString last;
+    int errorsSeen = 0, boxesSeen = 0, judged = 0, runOuts = 0;
+    long long visits[6] = {}; // by State
+    std::size_t fingerprint = 0;
+    int boxesLeft = 0; // runtime errors go through the real message box while some are left
 
   private:
     // ---- Inputs ---------------------------------------------------------------------------
 
     void tick() {
-        last_ = u"tick"_s;
+        last = u"tick"_s;
         w_.Timer1.Fire();
         expectTick(); // after the input: the model takes the numbers the game drew
     }
@@ -168,10 +157,10 @@ class Soak {
         const QRect r = c.widget()->rect();
         const QPoint at(int(random_() % unsigned(r.width())),
                         int(random_() % unsigned(r.height())));
-        last_ = u"click %1 with button %2 at %3,%4"_s.arg(nameOf(c))
-                    .arg(int(button))
-                    .arg(at.x())
-                    .arg(at.y());
+        last = u"click %1 with button %2 at %3,%4"_s.arg(nameOf(c))
+                   .arg(int(button))
+                   .arg(at.x())
+                   .arg(at.y());
         QTest::mouseClick(c.widget(), button, Qt::NoModifier, at);
         if (button == Qt::LeftButton)
             expectClick(c);
@@ -196,7 +185,7 @@ class Soak {
         }
         if (at.isNull())
             at = QPoint(1, 0); // QTest clicks the window's middle for (0, 0)
-        last_ = u"click the window at %1,%2"_s.arg(at.x()).arg(at.y());
+        last = u"click the window at %1,%2"_s.arg(at.x()).arg(at.y());
         Control* target = nullptr;
         for (Control* c : all_) {
             const Kind kind = c->design().kind;
@@ -219,31 +208,27 @@ class Soak {
     void pressSpace() {
         Control& c = random_() % 2 ? static_cast<Control&>(w_.Command1(int(random_() % 2)))
                                    : static_cast<Control&>(w_.Option1(int(random_() % 5)));
-        last_ = u"Space on "_s + nameOf(c);
+        last = u"Space on "_s + nameOf(c);
         QTest::keyClick(c.widget(), Qt::Key_Space);
         expectClick(c);
     }
 
     void pressTab() {
-        last_ = u"Tab"_s;
+        last = u"Tab"_s;
         QWidget* focus = QApplication::focusWidget();
         QTest::keyClick(focus ? focus : w_.window(), Qt::Key_Tab);
     }
 
     void press(Control& c) {
-        last_ = u"press "_s + nameOf(c);
+        last = u"press "_s + nameOf(c);
         QTest::mouseClick(c.widget(), Qt::LeftButton);
         expectClick(c);
     }
 
     // A letter clicked during a reveal, more often the hidden one than chance would pick.
     void guessWhileRevealing() {
-        const int k =
-            random_() % 2 ? int(kLetters.indexOf(model_.letter)) + 1 : int(random_() % 30) + 1;
-        Control& c = w_.Label2(k);
-        last_ = u"guess "_s + nameOf(c);
-        QTest::mouseClick(c.widget(), Qt::LeftButton);
-        expectClick(c);
+        press(w_.Label2(random_() % 2 ? int(kLetters.indexOf(model_.letter)) + 1
+                                      : int(random_() % 30) + 1));
     }
 
     void typeIntoTally() {
@@ -252,7 +237,7 @@ class Soak {
         QString& tally = model_.tally[i];
         const int how = int(random_() % 10);
         if (how == 0) { // erase it all
-            last_ = u"erase Text3(%1)"_s.arg(i);
+            last = u"erase Text3(%1)"_s.arg(i);
             QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
             QTest::keyClick(box, Qt::Key_Backspace);
             tally.clear();
@@ -260,10 +245,10 @@ class Soak {
         }
         const QString text = typedText();
         const bool replace = how < 6;
-        last_ = u"%1 Text3(%2): \"%3\" (%4 characters)"_s.arg(replace ? u"replace"_s : u"append"_s)
-                    .arg(i)
-                    .arg(text.left(40))
-                    .arg(text.size());
+        last = u"%1 Text3(%2): \"%3\" (%4 characters)"_s.arg(replace ? u"replace"_s : u"append"_s)
+                   .arg(i)
+                   .arg(text.left(40))
+                   .arg(text.size());
         QTest::keyClick(box, replace ? Qt::Key_A : Qt::Key_End,
                         replace ? Qt::ControlModifier : Qt::NoModifier);
         if (replace && text.isEmpty())
@@ -276,7 +261,7 @@ class Soak {
     void typeIntoLocked() {
         QWidget* widget = random_() % 2 ? w_.Text2.widget() : w_.Text1(0).widget();
         const QString text = typedText().left(200);
-        last_ = u"type into a read-only box: \"%1\""_s.arg(text.left(40));
+        last = u"type into a read-only box: \"%1\""_s.arg(text.left(40));
         QTest::keyClick(widget, Qt::Key_End);
         enter(widget, text);
         QTest::keyClick(widget, Qt::Key_Backspace);
@@ -435,7 +420,7 @@ class Soak {
         model_.message = verdict(right ? u"Да"_s : u"Не"_s, model_.steps);
         model_.timer = false;
         model_.show = false;
-        ++judged_;
+        ++judged;
     }
 
     void expectTick() {
@@ -452,7 +437,7 @@ class Soak {
         if (model_.steps == 100) { // the cover has gone one whole letter box away
             model_.timer = false;
             model_.steps = 0;
-            ++runOuts_;
+            ++runOuts;
         }
     }
 
@@ -460,16 +445,16 @@ class Soak {
 
     void reported(const RuntimeError& error) {
         errors_.push_back(error.number());
-        ++errorsSeen_;
-        if (boxesLeft_ > 0) {
-            --boxesLeft_;
+        ++errorsSeen;
+        if (boxesLeft > 0) {
+            --boxesLeft;
             Form::ShowErrorBox(error);
             QString shown;
             if (auto* box = shownErrorBox()) {
                 shown = box->text();
                 box->buttons().first()->click();
             }
-            ++boxesSeen_;
+            ++boxesSeen;
             // Each error the tallies can raise, with its own text.
             const QString said = error.number() == Overflow ? u"6:\nПрепълване"_s
                                  : error.number() == TypeMismatch ? u"13:\nНесъвместими типове"_s
@@ -500,7 +485,7 @@ class Soak {
             if (number != Overflow && number != TypeMismatch)
                 problem(u"runtime error %1"_s.arg(number));
         compareWholeState();
-        ++visits_[int(stateOf(w_))];
+        ++visits[int(stateOf(w_))];
         QString found;
         found.swap(problem_);
         return found;
@@ -515,7 +500,7 @@ class Soak {
             if (game != model)
                 problem(u"%1: the game has \"%2\", the model \"%3\""_s.arg(what, game.left(60),
                                                                            model.left(60)));
-            fingerprint_ = fingerprint_ * 31 + qHash(game);
+            fingerprint = fingerprint * 31 + qHash(game);
         };
         // Enabled, its widget enabled, shown.
         auto gates = [](const Control& c) {
@@ -590,12 +575,8 @@ class Soak {
     std::vector<std::pair<char, int>> calls_, expected_;
     std::vector<int> errors_;
     int expectedErrors_ = 0;
-    int boxesLeft_ = 0;
     int ticksToCome_ = 0;
-    long long visits_[6] = {}; // by State
-    QString problem_, last_;
-    int errorsSeen_ = 0, boxesSeen_ = 0, judged_ = 0, runOuts_ = 0;
-    std::size_t fingerprint_ = 0;
+    QString problem_;
 };
 
 } // namespace
@@ -611,11 +592,11 @@ class SoakTest : public QObject {
         const quint64 inputs = setting("MIGLIAR_SOAK_INPUTS", 100'000);
         qInfo("soak: seed %llu, %llu inputs", seed, inputs);
         Soak soak(seed);
-        soak.showBoxes(3); // the first errors through the real message box, then counted
+        soak.boxesLeft = 3; // the first errors through the real message box, then counted
         std::deque<QString> recent;
         for (quint64 n = 1; n <= inputs; ++n) {
             const QString problem = soak.step();
-            recent.push_back(soak.last());
+            recent.push_back(soak.last);
             if (recent.size() > 12)
                 recent.pop_front();
             if (!problem.isEmpty()) {
@@ -629,9 +610,12 @@ class SoakTest : public QObject {
         }
         qInfo("soak: %llu inputs survived: %d guesses judged, %d reveals ran out, %d runtime "
               "errors reported (%d through the message box)",
-              inputs, soak.judged(), soak.runOuts(), soak.errorsSeen(), soak.boxesSeen());
-        qInfo("soak: states after an input: %s", qPrintable(soak.visits()));
-        QVERIFY(soak.boxesSeen() > 0 || inputs < 20'000);
+              inputs, soak.judged, soak.runOuts, soak.errorsSeen, soak.boxesSeen);
+        qInfo(
+            "soak: states after an input: %lld ready, %lld before the first tick, %lld revealing, "
+            "%lld run out, %lld judged",
+            soak.visits[0], soak.visits[1], soak.visits[2], soak.visits[3], soak.visits[4]);
+        QVERIFY(soak.boxesSeen > 0 || inputs < 20'000);
     }
 
     // The seed alone decides the game, so a failing seed plays the same failure again.
@@ -641,7 +625,7 @@ class SoakTest : public QObject {
             Soak soak(20240611);
             for (int n = 0; n < 3000; ++n)
                 QVERIFY(soak.step().isEmpty());
-            print = soak.fingerprint();
+            print = soak.fingerprint;
         }
         QCOMPARE(prints[0], prints[1]);
     }
