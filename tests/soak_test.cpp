@@ -496,62 +496,66 @@ class Soak {
     void compareWholeState() {
         Migliar& w = w_;
         const Model& m = model_;
-        auto same = [this](const QString& what, const QString& game, const QString& model) {
-            if (game != model)
-                problem(u"%1: the game has \"%2\", the model \"%3\""_s.arg(what, game.left(60),
-                                                                           model.left(60)));
-            fingerprint = fingerprint * 31 + qHash(game);
+        auto same = [this](const QString& what, const QVariantList& game,
+                           const QVariantList& model) {
+            if (game == model)
+                return;
+            auto text = [](const QVariantList& values) {
+                QStringList parts;
+                for (const QVariant& v : values)
+                    parts << v.toString().left(60);
+                return parts.join(u' ');
+            };
+            problem(
+                u"%1: the game has \"%2\", the model \"%3\""_s.arg(what, text(game), text(model)));
         };
-        // Enabled, its widget enabled, shown.
+        // Enabled, its widget enabled, shown, its widget shown.
         auto gates = [](const Control& c) {
-            return u"%1 %2 %3"_s.arg(c.Enabled()).arg(c.widget()->isEnabled()).arg(c.Visible());
+            return QVariantList{c.Enabled(), c.widget()->isEnabled(), c.Visible(),
+                                c.widget()->isVisible()};
         };
-        auto open = [](bool enabled) { return u"%1 %1 1"_s.arg(enabled); };
-        auto pixels = [](const QRect& r) {
-            return u"%1,%2 %3x%4"_s.arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
+        auto open = [](bool enabled) { return QVariantList{enabled, enabled, true, true}; };
+        auto place = [](const Control& c) {
+            const QRect r = c.widget()->geometry();
+            return QVariantList{c.Left(), c.Top(), c.Width(), c.Height(),
+                                r.x(),    r.y(),   r.width(), r.height()};
         };
-        auto place = [&](const Control& c) {
-            return u"%1,%2 %3x%4 at "_s.arg(c.Left()).arg(c.Top()).arg(c.Width()).arg(c.Height()) +
-                   pixels(c.widget()->geometry());
+        auto placed = [](float left, float top, float size = 1000) {
+            const QRect r = PixelRect(left, top, size, size);
+            return QVariantList{left, top, size, size, r.x(), r.y(), r.width(), r.height()};
         };
-        auto placed = [&](float left, float top) {
-            return u"%1,%2 1000x1000 at "_s.arg(left).arg(top) +
-                   pixels(PixelRect(left, top, 1000, 1000));
-        };
-        same(u"Timer1.Enabled"_s, QString::number(w.Timer1.Enabled()), QString::number(m.timer));
+        same(u"Timer1.Enabled"_s, {w.Timer1.Enabled()}, {m.timer});
         same(u"Покажи"_s, gates(w.Command1(0)), open(m.show));
         same(u"Чисти"_s, gates(w.Command1(1)), open(true));
         for (int n = 0; n <= 4; ++n)
             same(u"Option1(%1), and its Value"_s.arg(n),
-                 gates(w.Option1(n)) + u' ' + QString::number(w.Option1(n).Value()),
-                 open(m.options) + u' ' + QString::number(n == m.mode));
-        same(u"RevealMode"_s, QString::number(w.RevealMode.value()), QString::number(m.mode));
-        same(u"StepCount"_s, u""_s & w.StepCount, QString::number(m.steps));
+                 gates(w.Option1(n)) << w.Option1(n).Value(), open(m.options) << (n == m.mode));
+        same(u"RevealMode"_s, {int(w.RevealMode.value())}, {m.mode});
+        same(u"StepCount"_s, {u""_s & w.StepCount}, {QString::number(m.steps)});
         same(u"the cover"_s, place(w.Picture1), placed(m.coverLeft, m.coverTop));
         same(u"the letter box"_s, place(w.Text2), placed(480, 1320));
         same(u"the hidden letter, as shown"_s,
-             w.Text2.Text() + u' ' + qobject_cast<QLineEdit*>(w.Text2.widget())->text(),
-             m.letter + u' ' + m.letter);
-        same(u"Label2's members"_s, QString::number(w.Label2.Count()), u"31"_s);
-        same(u"Label2(0), hidden"_s,
-             gates(w.Label2(0)) + QString::number(w.Label2(0).widget()->isVisible()), u"1 1 00"_s);
+             {w.Text2.Text(), qobject_cast<QLineEdit*>(w.Text2.widget())->text()},
+             {m.letter, m.letter});
+        same(u"Label2's members"_s, {w.Label2.Count()}, {31});
+        same(u"Label2(0)"_s, gates(w.Label2(0)), {true, true, false, false});
         for (int k = 1; k <= 30; ++k) {
             const Label& label = w.Label2(k);
             same(u"Label2(%1)"_s.arg(k),
-                 u"%1 %2 %3,%4"_s.arg(label.Caption(), gates(label))
-                     .arg(label.Left())
-                     .arg(label.Top()),
-                 u"%1 1 1 1 %2,%3"_s.arg(kLetters.mid(k - 1, 1))
-                     .arg(120 + 455 * ((k - 1) % 15 + 1))
-                     .arg(k <= 15 ? 3455 : 3910));
+                 QVariantList{label.Caption()} + gates(label) + place(label),
+                 QVariantList{kLetters.mid(k - 1, 1)} + open(true) +
+                     placed(120 + 455 * ((k - 1) % 15 + 1), k <= 15 ? 3455 : 3910, 405));
         }
-        same(u"the quotation, hidden"_s,
-             QString::number(w.Text1(1).widget()->isVisible()) + w.Text1(1).Text(),
-             u"0"_s + quotation_);
-        same(u"the message"_s, w.Text1(0).Text(), m.message);
+        same(u"the quotation, hidden"_s, {w.Text1(1).widget()->isVisible(), w.Text1(1).Text()},
+             {false, quotation_});
+        same(u"the message"_s, {w.Text1(0).Text()}, {m.message});
         for (int i = 0; i < 2; ++i)
-            same(u"Text3(%1), as shown"_s.arg(i), w.Text3(i).Text() + u'|' + tallyBoxes_[i]->text(),
-                 m.tally[i] + u'|' + m.tally[i]);
+            same(u"Text3(%1), as shown"_s.arg(i), {w.Text3(i).Text(), tallyBoxes_[i]->text()},
+                 {m.tally[i], m.tally[i]});
+        fingerprint = fingerprint * 31 + qHash(w.Text1(0).Text()) + qHash(w.Text2.Text()) +
+                      qHash(w.Text3(0).Text()) + qHash(w.Text3(1).Text()) +
+                      std::size_t(w.StepCount.AsInteger().value()) * 7 +
+                      std::size_t(std::lround(w.Picture1.Left() * 3 + w.Picture1.Top()));
     }
 
     static QString callText(const std::vector<std::pair<char, int>>& calls) {

@@ -23,24 +23,6 @@ class StartupTest : public QObject {
     Q_OBJECT
 
   private slots:
-    void theBoardHasThirtyLettersInTwoRows() {
-        Started s;
-        Migliar& w = s.w;
-        QCOMPARE(w.Label2.Count(), 31);
-        QVERIFY(!w.Label2(0).Visible());
-        for (int k = 1; k <= 30; ++k) {
-            const Label& label = w.Label2(k);
-            const int row = (k - 1) / 15, column = (k - 1) % 15 + 1;
-            QCOMPARE(label.Caption(), kLetters.mid(k - 1, 1));
-            QCOMPARE(label.Left(), 120.0f + 455.0f * column);
-            QCOMPARE(label.Top(), row == 0 ? 3455.0f : 3910.0f);
-            QCOMPARE(label.Width(), 405.0f);
-            QCOMPARE(label.Height(), 405.0f);
-            QVERIFY(label.Visible() && label.widget()->isVisible());
-        }
-        QCOMPARE(w.Label2(30).Left() + w.Label2(30).Width(), 7350.0f);
-    }
-
     void theGameStartsReadyInRandomMode() {
         Started s;
         Migliar& w = s.w;
