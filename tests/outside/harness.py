@@ -78,12 +78,17 @@ class Processes:
         # Whatever our children start and leave behind comes back to us, not to init.
         libc.prctl(PR_SET_CHILD_SUBREAPER, 1)
 
-    def start(self, argv, group=False, before=None, **options):
-        """Starts argv; `before` runs in the child just before it (to set up its descriptors)."""
+    def start(self, argv, group=False, before=None, log=None, **options):
+        """Starts argv, its output to the file `log` where named; `before` runs in the child
+        just before it (to set up its descriptors)."""
         def prepare():
             die_with_us()
             if before:
                 before()
+        if log:
+            with open(log, "w") as output:
+                return self.start(argv, group, before, stdout=output, stderr=subprocess.STDOUT,
+                                  **options)
         process = subprocess.Popen(argv, preexec_fn=prepare, start_new_session=group,
                                    stdin=subprocess.DEVNULL, **options)
         process.leads_group = group

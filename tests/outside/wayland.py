@@ -38,9 +38,7 @@ class Weston:
                 f"--socket={self.socket}", "--idle-time=0", f"--width={OUTPUT[0]}",
                 f"--height={OUTPUT[1]}",
                 "--debug"]  # the screenshooter needs it
-        with open(self.log, "w") as log:
-            self.process = session.processes.start(argv, group=True, env=session.env, stdout=log,
-                                                   stderr=subprocess.STDOUT)
+        self.process = session.processes.start(argv, group=True, env=session.env, log=self.log)
         self.env = dict(session.env, WAYLAND_DISPLAY=self.socket)
         # Ready once the desktop shell has drawn its panel and the screenshooter gets a picture.
         probe = os.path.join(session.out, "wayland-probe.png")
@@ -115,11 +113,9 @@ class WaylandGame(AtspiGame):
         self.session, self.processes, self.weston = session, session.processes, weston
         self.env = session.env  # xdotool's: the Xvfb that shows Weston's output
         self.pointer = self.closes_box = weston.pointer
-        with open(self.log, "w") as log:
-            self.process = self.processes.start(
-                [session.game], env=dict(weston.env, XDG_SESSION_TYPE="wayland",
-                                         WAYLAND_DEBUG="client", **env),
-                stdout=log, stderr=subprocess.STDOUT)
+        self.process = self.processes.start(
+            [session.game], env=dict(weston.env, XDG_SESSION_TYPE="wayland",
+                                     WAYLAND_DEBUG="client", **env), log=self.log)
         self.collect()
         if not wait_for(lambda: self.find_on_screen() and self.bounds, 10, 0.2):
             raise RuntimeError(f"{name}: no window on the screen; see {self.log}")

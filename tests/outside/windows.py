@@ -82,6 +82,11 @@ class WineGame(XWindowGame):
     although Wine itself still draws on the Xvfb; an installed one starts as it is."""
 
     pause, delay, settle = 0.15, 30, 0.15  # Wine passes input on more slowly
+    # The box's hiding with its window is Windows' own business, not the window manager's.
+    iconifies_box = False
+    # Windows' frame round the window, whose corner Qt puts where the game asks, does not show
+    # on the X server: whether the window stands centred is not seen from here.
+    places = False
     fastest_run_out = 9.5  # Windows' timers keep its 15.6 ms clock; shots come 0.3 s apart
 
     def __init__(self, wine, name, installed=None):
@@ -91,9 +96,7 @@ class WineGame(XWindowGame):
         built = wine.windows_path(os.path.join(wine.build, "migliar.exe"))
         argv = ["wine", installed] if installed else ["wine", "cmd", "/c",
                                                       f"set DISPLAY=&& {built}"]
-        with open(self.log, "w") as log:
-            self.process = self.processes.start(argv, group=True, env=wine.env, stdout=log,
-                                                stderr=subprocess.STDOUT)
+        self.process = self.processes.start(argv, group=True, env=wine.env, log=self.log)
         self.find_window(60)
         # Wine maps the window before the game takes messages, and a close sent in between was
         # seen lost; a pupil's first chance to close it is its first frame.

@@ -110,6 +110,7 @@ class XWindowGame(Game):
 
     closes_box = minimizes = places = True
     pid = None  # the windows' owner, where the X server knows it
+    iconifies_box = True  # a window manager minimizes a transient box with its window
 
     def find_window(self, timeout):
         found = wait_for(lambda: [w for w in self.server.windows(self.pid, GAME_TITLE)
@@ -160,17 +161,15 @@ class XWindowGame(Game):
         window.change_property(atom, atom, 32, [state, 0])
 
     def minimize(self):
-        """As a window manager minimizes a window and the box over it: marked iconic, unmapped."""
-        for window in (self.error_box_window(), self.window):
+        """As a window manager minimizes the window and its box: marked iconic, unmapped."""
+        for window in [self.window] + [self.error_box_window()] * self.iconifies_box:
             self.wm_state(window, 3)
             window.unmap()
         self.display.sync()
 
     def restore(self):
-        """As a window manager restores the window alone: mapped, marked normal, and given the
-        keyboard as of that moment (the time the X server gave the change), as a window manager
-        gives it with the time of the pupil's click. What the box does then is the game's
-        business; a window that maps itself again the window manager marks normal too."""
+        """As a window manager restores the window alone: mapped, marked normal and given the
+        keyboard, with the time of the change as of the pupil's click; the box is the game's."""
         from Xlib import X
         self.window.map()
         self.window.change_attributes(event_mask=X.PropertyChangeMask)
@@ -197,10 +196,8 @@ class X11Game(XWindowGame, AtspiGame):
     def __init__(self, session, name, arguments=(), reader=True, **env):
         super().__init__(session.out, session.prefix, name)
         self.server, self.processes, self.reads = session, session.processes, reader
-        with open(self.log, "w") as log:
-            self.process = self.processes.start(
-                [*session.wrapper, session.game, *arguments], env=dict(session.env, **env),
-                stdout=log, stderr=subprocess.STDOUT)
+        self.process = self.processes.start([*session.wrapper, session.game, *arguments],
+                                            env=dict(session.env, **env), log=self.log)
         self.pid = self.process.pid
         self.find_window(120 if session.wrapper else 15)
         if reader:
