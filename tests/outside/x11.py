@@ -193,6 +193,7 @@ class XWindowGame(Game):
 
 class X11Game(XWindowGame, AtspiGame):
     quiet = True
+
     def __init__(self, session, name, arguments=(), reader=True, **env):
         super().__init__(session.out, session.prefix, name)
         self.server, self.processes, self.reads = session, session.processes, reader
