@@ -5,10 +5,11 @@ import os
 import random
 import time
 
-from design import (BACKGROUND, BLUE, CLEAR, CLIENT_PIXELS, COVER, GREEN, LETTER_BOX, LETTERS,
-                    MESSAGE, MODES, ORANGE, PROMPT, RED, RIGHT_LABEL, RIGHT_TALLY, SHOW, TEMPLATE,
-                    TITLE, TITLE_LABEL, WRONG_LABEL, WRONG_TALLY, YELLOW, cover_rect, label_of,
-                    letter_box_points, letter_rect, option_rect, overlap, rect, verdict_steps)
+from design import (BACKGROUND, BLUE, CLEAR, CLIENT_PIXELS, COVER, ERROR_TITLE, GREEN, LETTER_BOX,
+                    LETTERS, MESSAGE, MODES, ORANGE, PROMPT, RED, RIGHT_LABEL, RIGHT_TALLY, SHOW,
+                    TEMPLATE, TITLE, TITLE_LABEL, WRONG_LABEL, WRONG_TALLY, YELLOW, cover_rect,
+                    label_of, letter_box_points, letter_rect, option_rect, overlap, rect,
+                    verdict_steps)
 from harness import check, group, wait_for
 
 
@@ -222,11 +223,11 @@ def error_box(game):
         if "minimizing" in way:
             game.minimize()
             check("minimized, the window is hidden, and the game and its box live on",
-                  wait_for(lambda: not game.window_shows(), 3) and game.process.poll() is None
-                  and game.error_box_window() is not None)
+                  wait_for(lambda: TITLE not in dict(game.shown()), 3)
+                  and game.process.poll() is None and game.error_box_window() is not None)
             game.restore()
             check("restored, the box comes back in front of the window",
-                  wait_for(lambda: game.error_box() and game.box_in_front(), 3), game.shown())
+                  wait_for(lambda: game.shown()[-1][0] == ERROR_TITLE, 3), game.shown())
         close()
         check(f"{way} closes it at once" + (": it has the keyboard" if "Return" in way else ""),
               wait_for(lambda: not game.error_box(), 2), game.error_box())

@@ -101,17 +101,10 @@ class Shot:
     """A screenshot, read at the game's client area: at(0, 0) is its top-left pixel, wherever
     the client area lies in the picture (origin)."""
 
-    def __init__(self, path, origin=(0, 0), size=None, image=None):
-        """A shot from its file, or from a picture already in hand (which is then kept there)."""
+    def __init__(self, path, origin=(0, 0), size=None):
         from PIL import Image
-        self.path = path
-        if image is None:
-            with Image.open(path) as picture:
-                image = picture.convert("RGB")
-        else:
-            image.save(path)
-        self.full = image.size
-        self.data = image.tobytes()
+        with Image.open(path) as picture:
+            self.path, self.full, self.data = path, picture.size, picture.convert("RGB").tobytes()
         self.origin = origin
         self.width, self.height = size or self.full
 

@@ -138,28 +138,26 @@ def pe_facts(path):
     dump = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", path], capture_output=True,
                           text=True, check=True).stdout
     dlls = sorted({m.lower() for m in re.findall(r"DLL Name: (\S+)", dump)})
+    foreign = [dll for dll in dlls if dll not in SYSTEM_DLLS and not dll.startswith("api-ms-")]
     magic = re.search(r"^Magic\s+(\S+)", dump, re.M)
     subsystem = re.search(r"^Subsystem\s+\S+\s+\((.*)\)", dump, re.M)
-    return dlls, magic and magic.group(1), subsystem and subsystem.group(1)
+    return dlls, foreign, magic and magic.group(1), subsystem and subsystem.group(1)
 
 
 def the_files(build):
     group("the files")
     game = os.path.join(build, "migliar.exe")
-    dlls, magic, subsystem = pe_facts(game)
+    dlls, foreign, magic, subsystem = pe_facts(game)
     check("migliar.exe: 64-bit (PE32+)", magic == "020b", magic)
     check("migliar.exe: a GUI program, no console", subsystem == "Windows GUI", subsystem)
-    foreign = [dll for dll in dlls if dll not in SYSTEM_DLLS and not dll.startswith("api-ms-")]
     check(f"migliar.exe: only Windows' own DLLs ({', '.join(dlls)})", dlls and not foreign, foreign)
     check("migliar.exe: one file, Qt inside (over 5 MB)", os.path.getsize(game) > 5_000_000,
           os.path.getsize(game))
-    setup = os.path.join(build, "migliar-setup.exe")
-    dlls, magic, subsystem = pe_facts(setup)
+    _, _, magic, subsystem = pe_facts(os.path.join(build, "migliar-setup.exe"))
     check("migliar-setup.exe: a 64-bit GUI program", magic == "020b" and subsystem == "Windows GUI",
           (magic, subsystem))
     for suite in SUITES:
-        dlls, _, _ = pe_facts(os.path.join(build, "tests", f"{suite}.exe"))
-        foreign = [dll for dll in dlls if dll not in SYSTEM_DLLS and not dll.startswith("api-ms-")]
+        foreign = pe_facts(os.path.join(build, "tests", f"{suite}.exe"))[1]
         check(f"{suite}.exe: only Windows' own DLLs", not foreign, foreign)
 
 
