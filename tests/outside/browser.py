@@ -1,35 +1,54 @@
-"""The browser back end: the WebAssembly build's page, served on 127.0.0.1 by the suite, played
-in Debian's Chromium, headless, over the DevTools protocol on a pipe. Real mouse, touch and key
-events go in; pixels come back from screenshots of the page, texts through the clipboard (click
-into a text box, Ctrl+A, Ctrl+C, read the page's clipboard). Each game is a fresh load of the
-page. Also what only a browser has: the page itself, touch, the clock of a reveal, and Firefox,
-on an Xvfb of its own and driven over Marionette, which only has to show the window."""
+"""The browser back end: the WebAssembly build's page, served on 127.0.0.1 by the suite, played in
+one engine a suite. Chromium (headless) and WebKit (WebKitGTK's MiniBrowser on an Xvfb of the
+suite's own: the engine of every browser on an iPad) are driven over WebDriver, with Debian's
+Selenium and drivers; Firefox, for which Debian has no driver, is a window on an Xvfb of its own,
+played as the X11 back end plays the game, with xdotool. Real mouse, touch and key events go in;
+pixels come back from screenshots, texts through the clipboard (click into the box, Ctrl+A,
+Ctrl+C): the page's own in headless Chromium, the X server's elsewhere. Each game is a fresh load
+of the page. Also what only a browser has: the page itself, the keyboard at once, touch, the
+clock of a reveal."""
 
 import base64
 import functools
+import glob
 import http.server
-import json
 import os
 import shutil
-import socket
+import statistics
+import subprocess
 import tempfile
 import threading
 import time
 
-from design import (BACKGROUND, CLEAR, CLIENT_PIXELS, LETTER_BOX, MESSAGE, PROMPT, SHOW,
-                    TEXT_BOXES, Shot, client_area, covered_steps, ink_columns, label_of,
+from selenium import webdriver
+from selenium.webdriver.common.action_chains import ActionChains
+from selenium.webdriver.common.actions.action_builder import ActionBuilder
+from selenium.webdriver.common.actions.pointer_input import PointerInput
+from selenium.webdriver.chrome.service import Service as ChromeService
+from selenium.webdriver.common.keys import Keys
+from selenium.webdriver.remote.remote_connection import RemoteConnection
+from selenium.webdriver.webkitgtk.service import Service as WebKitService
+
+from design import (BACKGROUND, CLEAR, CLIENT_PIXELS, COVER, LETTER_BOX, MESSAGE, PROMPT,
+                    SHOW, TEXT_BOXES, Shot, client_area, covered_steps, ink_columns, label_of,
                     option_rect, overlap, rect, verdict_steps)
 from game import Game
-from harness import Processes, check, group, start_xvfb, wait_for
+from harness import Processes, check, die_with_us, group, start_xvfb, wait_for
 
-PAGE = (1280, 900)  # the browser's viewport, CSS pixels at a zoom of 100 %
 LOADING = "Мигляр се зарежда…"
-# Chromium's key names for the few keys the checks press: key, code, key code, text.
-KEYS = {"Return": ("Enter", "Enter", 13, "\r"), "Tab": ("Tab", "Tab", 9, None),
-        "ctrl+a": ("a", "KeyA", 65, None), "ctrl+c": ("c", "KeyC", 67, None)}
-# What a browser does of itself on a key, after the page has seen it: Ctrl+C copies, and Qt's
-# page hands its clipboard to that copy.
-COMMANDS = {"ctrl+c": ["copy"]}
+PAGE = (1280, 900)  # the browser's window, CSS pixels at a zoom of 100 %
+# Off the network, Chromium asks it for nothing of its own.
+CHROMIUM_FLAGS = ["--headless", "--no-sandbox", "--use-angle=swiftshader",
+                  "--enable-unsafe-swiftshader", "--disable-background-networking",
+                  "--disable-component-update", "--disable-sync", "--no-first-run",
+                  "--force-device-scale-factor=1", "--window-size={},{}".format(*PAGE)]
+FIREFOX_PREFS = {"browser.shell.checkDefaultBrowser": False,
+                 "datareporting.policy.dataSubmissionEnabled": False,
+                 # Software WebGL, as Chromium's SwiftShader: Qt draws through it.
+                 "webgl.force-enabled": True,
+                 "webgl.disable-fail-if-major-performance-caveat": True,
+                 # The page's console on Firefox's output, where the suite reads it.
+                 "devtools.console.stdout.content": True}
 
 
 def serve(folder):
@@ -44,150 +63,129 @@ def serve(folder):
     return f"http://127.0.0.1:{server.server_address[1]}/"
 
 
-class Chromium:
-    """Debian's Chromium, headless, with software WebGL, driven over --remote-debugging-pipe:
-    it reads commands from descriptor 3 and answers on 4, each a JSON text ended by a NUL."""
-
-    def __init__(self, out, processes):
-        self.out, self.processes = out, processes
-        self.profile = tempfile.mkdtemp(prefix="migliar-chromium-")
-        commands, self.events = os.pipe(), []
-        answers = os.pipe()
-
-        def descriptors():
-            os.dup2(commands[0], 3)
-            os.dup2(answers[1], 4)
-        self.log = os.path.join(out, "browser-chromium.log")
-        with open(self.log, "w") as log:
-            self.process = processes.start(
-                ["chromium", "--headless", "--no-sandbox", "--remote-debugging-pipe",
-                 "--use-angle=swiftshader", "--enable-unsafe-swiftshader", "--no-first-run",
-                 f"--user-data-dir={self.profile}", f"--window-size={PAGE[0]},{PAGE[1]}",
-                 "--force-device-scale-factor=1", "about:blank"],
-                before=descriptors, pass_fds=(3, 4), stdout=log, stderr=log)
-        os.close(commands[0])
-        os.close(answers[1])
-        self.to, self.back, self.pending, self.serial = commands[1], answers[0], b"", 0
-        self.session = None
-        page = [t for t in self.call("Target.getTargets")["targetInfos"] if t["type"] == "page"]
-        self.session = self.call("Target.attachToTarget", targetId=page[0]["targetId"],
-                                 flatten=True)["sessionId"]
-        self.call("Page.enable")
-        self.call("Runtime.enable")
-        # The page keeps the keyboard focus though no window of the desktop is active.
-        self.call("Emulation.setFocusEmulationEnabled", enabled=True)
-
-    def call(self, method, browser=False, **params):
-        self.serial += 1
-        message = {"id": self.serial, "method": method, "params": params}
-        if self.session and not browser:
-            message["sessionId"] = self.session
-        os.write(self.to, json.dumps(message).encode() + b"\0")
-        while True:
-            while b"\0" not in self.pending:
-                chunk = os.read(self.back, 1 << 20)
-                if not chunk:
-                    raise RuntimeError(f"Chromium has gone; see {self.log}")
-                self.pending += chunk
-            text, self.pending = self.pending.split(b"\0", 1)
-            answer = json.loads(text)
-            if answer.get("id") == self.serial:
-                if "error" in answer:
-                    raise RuntimeError(f"{method}: {answer['error']}")
-                return answer["result"]
-            self.events.append(answer)
-
-    def evaluate(self, expression):
-        """The value of a JavaScript expression in the page, awaited when it is a promise."""
-        result = self.call("Runtime.evaluate", expression=expression, awaitPromise=True,
-                           returnByValue=True)
-        if "exceptionDetails" in result:
-            raise RuntimeError(f"{expression}: {result['exceptionDetails']}")
-        return result["result"].get("value")
-
-    def console(self):
-        """What the page has written to its console and what it threw, so far."""
-        lines = []
-        for event in self.events:
-            if event.get("method") == "Runtime.consoleAPICalled":
-                lines.append(" ".join(str(a.get("value", a.get("description")))
-                                      for a in event["params"]["args"]))
-            elif event.get("method") == "Runtime.exceptionThrown":
-                lines.append(json.dumps(event["params"]["exceptionDetails"])[:500])
-        return lines
-
-    def end(self):
-        self.processes.stop(self.process)
-        shutil.rmtree(self.profile, ignore_errors=True)
+def check_or_say(what, value, ok, why):
+    """A check of what a browser tells (value), or a word on why it cannot tell (None)."""
+    if value is None:
+        print(f"--   {what}: not read in this browser ({why})", flush=True)
+    else:
+        check(what, ok(value), value)
 
 
 class Browser:
-    """The suite's web server and browser."""
+    """The suite's web server and its one browser: a WebDriver session, or Firefox's window."""
 
-    def __init__(self, site, out):
-        self.site, self.out = site, out
+    def __init__(self, engine, site, out):
+        self.engine, self.site, self.out = engine, site, out
         self.processes = Processes()
+        self.env = {k: v for k, v in os.environ.items() if not k.startswith(("WAYLAND_", "MOZ_"))}
+        self.driver = self.service = self.firefox = None
 
     def start(self):
         self.address = serve(self.site)
-        self.chromium = Chromium(self.out, self.processes)
-        self.chromium.call("Browser.grantPermissions", browser=True,
-                           origin=self.address.rstrip("/"),
-                           permissions=["clipboardReadWrite", "clipboardSanitizedWrite"])
+        if self.engine != "chromium":
+            self.env["DISPLAY"] = start_xvfb(self.processes)
+        log = os.path.join(self.out, f"{self.engine}-browser.log")
+        RemoteConnection.set_timeout(60)  # a browser that hangs fails its command
+        if self.engine == "chromium":
+            options = webdriver.ChromeOptions()
+            options.binary_location = "/usr/bin/chromium"
+            for flag in CHROMIUM_FLAGS:
+                options.add_argument(flag)
+            options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
+            self.driver = webdriver.Chrome(
+                service=self.service_of(ChromeService, "/usr/bin/chromedriver", log),
+                options=options)
+            # Headless Chromium's clipboard is the page's own, read only with leave (DevTools'
+            # Browser.grantPermissions: WebDriver has no word for it).
+            self.driver.execute_cdp_cmd("Browser.grantPermissions", {
+                "origin": self.address.rstrip("/"),
+                "permissions": ["clipboardReadWrite", "clipboardSanitizedWrite"]})
+        elif self.engine == "webkit":
+            options = webdriver.WebKitGTKOptions()
+            options.binary_location = glob.glob("/usr/lib/*/webkit2gtk-4.1/MiniBrowser")[0]
+            options.add_argument("--automation")
+            self.service_of(WebKitService, "/usr/bin/WebKitWebDriver", log).start()
+            self.driver = webdriver.Remote(self.service.service_url, options=options)
+            self.driver.set_window_size(*PAGE)
+        else:
+            self.start_firefox(log)
+        if self.driver:
+            self.driver.set_script_timeout(10)
+
+    def service_of(self, kind, driver, log):
+        # The driver is named and must be there: Selenium would otherwise look for one on the
+        # network.
+        if not os.access(driver, os.X_OK):
+            raise RuntimeError(f"no {driver}: scripts/deps browsers installs it")
+        self.service = kind(driver, log_path=log, env=self.env,
+                            popen_kw={"preexec_fn": die_with_us})
+        return self.service
+
+    def start_firefox(self, log):
+        """Firefox ESR in kiosk mode, the page filling its window, on a fresh profile."""
+        self.profile, self.firefox_log = tempfile.mkdtemp(prefix="migliar-firefox-"), log
+        with open(os.path.join(self.profile, "user.js"), "w") as prefs:
+            for name, value in FIREFOX_PREFS.items():
+                prefs.write(f'user_pref("{name}", {str(value).lower()});\n')
+        with open(log, "w") as output:
+            # Headless Firefox has no WebGL: it runs on the suite's Xvfb, with Mesa's.
+            self.firefox = self.processes.start(
+                ["firefox-esr", "--kiosk", "--no-remote", "--profile", self.profile,
+                 self.address], env=self.env, stdout=output, stderr=output)
+
+        def window():
+            found = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid",
+                                    str(self.firefox.pid)], env=self.env,
+                                   capture_output=True, text=True).stdout.split()
+            return int(found[0]) if found else None
+        self.window_id = wait_for(window, 60, 0.2)
+        if not self.window_id:
+            raise RuntimeError(f"Firefox shows no window; see {log}")
+
+    def game(self, name):
+        return FirefoxGame(self, name) if self.firefox else DriverGame(self, name)
 
     def end(self):
-        if hasattr(self, "chromium"):
-            self.chromium.end()
-        self.processes.stop_all()
-
-
-class PageRunning:
-    """Stands for the game's process: the page runs the game while it shows the game's canvas
-    (Qt's loader hides it and says why when the program ends or breaks)."""
-
-    def __init__(self, chromium):
-        self.chromium = chromium
-
-    def poll(self):
-        shown = self.chromium.evaluate("document.getElementById('screen').style.display")
-        return None if shown == "block" else 1
+        try:
+            if self.driver:
+                self.driver.quit()
+        finally:
+            if self.service:
+                self.service.stop()
+            self.processes.stop_all()
+            if self.firefox:
+                shutil.rmtree(self.profile, ignore_errors=True)
 
 
 class BrowserGame(Game):
+    """What every engine shares: the page loaded anew and the window found on it, and what the
+    pixels and the clipboard tell."""
+
     def __init__(self, browser, name):
-        super().__init__(browser.out, "browser", name)
-        self.browser, self.chromium = browser, browser.chromium
-        self.chromium.events.clear()
-        self.loaded = time.monotonic()
-        self.chromium.call("Page.navigate", url=browser.address)
-        # What the page says while the game loads, before the game is up.
-        self.first_words = wait_for(lambda: self.chromium.evaluate(
-            "(s => s && s.style.display !== 'none' ? s.textContent : null)"
-            "(document.getElementById('status'))"), 5, 0.01)
-        self.process = PageRunning(self.chromium)
-        self.origin = None
-        page = wait_for(self.find_on_page, 30, 0.02)
-        self.first_frame = time.monotonic() - self.loaded
-        if not page:
-            raise RuntimeError(f"{name}: no window on the page; the console: "
-                               f"{self.chromium.console()[-10:]}")
+        super().__init__(browser.out, browser.engine, name)
+        self.browser, self.env, self.origin = browser, browser.env, None
+        self.process = self  # the page, which runs the game
+        asked = time.monotonic()
+        self.first_words = self.load()
+        self.page = wait_for(self.find_on_page, 30, 0.02)
+        self.first_frame = time.monotonic() - asked
+        if not self.page:
+            raise RuntimeError(f"{name}: no window on the page; console: {self.console()}")
+
+    def poll(self):
+        """The page runs the game while it shows the game's window (Qt's loader hides it and
+        says why when the program ends or breaks)."""
+        return None if self.glance("running").at(5, 60) == BACKGROUND else 1
 
     def find_on_page(self):
         """A screenshot of the page once the window is drawn on it, and where its client area
         lies."""
-        path = os.path.join(self.out, f"browser-{self.name}-find.png")
-        page = Shot(self.take(path))
+        page = Shot(self.take(os.path.join(self.out, f"{self.prefix}-{self.name}-find.png")))
         bounds = client_area(page)
         if not bounds or bounds[2:] != CLIENT_PIXELS or page.pixel(*bounds[:2]) != BACKGROUND:
             return None
         self.bounds, self.origin = bounds, bounds[:2]
         return page
-
-    def take(self, path):
-        picture = self.chromium.call("Page.captureScreenshot", format="png")["data"]
-        with open(path, "wb") as file:
-            file.write(base64.b64decode(picture))
-        return path
 
     def client_place(self):
         return self.origin, CLIENT_PIXELS
@@ -196,44 +194,19 @@ class BrowserGame(Game):
         x, y, w, h = region
         return self.origin[0] + x + w // 2, self.origin[1] + y + h // 2
 
-    def click(self, region, button=1):
-        x, y = self.on_page(region)
-        for kind in ("mouseMoved", "mousePressed", "mouseReleased"):
-            self.chromium.call("Input.dispatchMouseEvent", type=kind, x=x, y=y, clickCount=1,
-                               button="none" if kind == "mouseMoved" else "left")
-        time.sleep(self.pause)
-
-    def tap(self, region):
-        x, y = self.on_page(region)
-        for kind, points in (("touchStart", [{"x": x, "y": y}]), ("touchEnd", [])):
-            self.chromium.call("Input.dispatchTouchEvent", type=kind, touchPoints=points)
-        time.sleep(self.pause)
-
-    def stroke(self, key, code, number, text=None, modifiers=0, commands=()):
-        down = dict(key=key, code=code, windowsVirtualKeyCode=number, modifiers=modifiers)
-        self.chromium.call("Input.dispatchKeyEvent", type="keyDown", commands=list(commands),
-                           **(dict(down, text=text) if text else down))
-        self.chromium.call("Input.dispatchKeyEvent", type="keyUp", **down)
-
-    def key(self, *names):
-        for name in names:
-            key, code, number, text = KEYS[name]
-            self.stroke(key, code, number, text, 2 if name.startswith("ctrl+") else 0,
-                        COMMANDS.get(name, ()))
-        time.sleep(self.settle)
-
-    def type(self, text):
-        for char in text:
-            code = f"Key{char.upper()}" if char.isalpha() else f"Digit{char}"
-            self.stroke(char, code, ord(char.upper()), char)
+    def snap(self, path):
+        """A shot taken fast, and where the client area's corner lies in it."""
+        return self.take(path), self.origin
 
     def copied(self):
-        """Ctrl+A, Ctrl+C where the focus is, and what reaches the page's clipboard."""
-        self.chromium.evaluate("navigator.clipboard.writeText('\\u0001nothing')")
+        """Ctrl+A, Ctrl+C where the focus is, and what reaches the X clipboard."""
+        xclip = ["xclip", "-selection", "clipboard"]
+        subprocess.run(xclip + ["-i"], input=b"\x01nothing", env=self.env, timeout=5)
         self.key("ctrl+a", "ctrl+c")
 
         def read():
-            text = self.chromium.evaluate("navigator.clipboard.readText()")
+            text = subprocess.run(xclip + ["-o", "-t", "UTF8_STRING"], env=self.env,
+                                  capture_output=True, timeout=5).stdout.decode()
             return None if text == "\x01nothing" else text.replace("\r\n", "\n")
         # An empty box copies nothing: the clipboard keeps what was there, and the box is empty.
         return wait_for(read, 2) or ""
@@ -263,6 +236,7 @@ class BrowserGame(Game):
         # The box's text can be selected: a click into its first line, which starts beside the
         # top of the box's red icon (told from 'Чисти' by its shade and place); Ctrl+A, Ctrl+C.
         shot = self.glance("box-text")
+
         def red(point):
             r, g, b = shot.at(*point)
             return r > 150 and g < 90 and b < 90 and not overlap(point + (1, 1), rect(CLEAR))[2]
@@ -276,35 +250,135 @@ class BrowserGame(Game):
         pass  # the next game loads the page anew
 
 
+class DriverGame(BrowserGame):
+    """Chromium and WebKit over WebDriver: its pointer and key actions, its screenshots."""
+
+    def __init__(self, browser, name):
+        self.driver, self.chromium = browser.driver, browser.engine == "chromium"
+        self.taps = self.chromium  # WebKitGTK's driver hands a touch on as a mouse click
+        super().__init__(browser, name)
+
+    def load(self):
+        """Asks for the page; gives what it says while the game loads."""
+        self.driver.get(self.browser.address)
+        return self.driver.execute_script(
+            "const s = document.getElementById('status');"
+            "return s && s.style.display !== 'none' ? s.textContent : null")
+
+    def take(self, path):
+        self.driver.get_screenshot_as_file(path)
+        return path
+
+    def snap(self, path):
+        if not self.chromium:
+            return super().snap(path)
+        # A clip of the letter box alone, twice as fast as WebDriver's shot of the whole page
+        # (DevTools' Page.captureScreenshot).
+        x, y, w, h = rect(LETTER_BOX)
+        clip = dict(x=self.origin[0] + x, y=self.origin[1] + y, width=w, height=h, scale=1)
+        with open(path, "wb") as file:
+            file.write(base64.b64decode(self.driver.execute_cdp_cmd(
+                "Page.captureScreenshot", {"format": "png", "clip": clip})["data"]))
+        return path, (-x, -y)
+
+    def click(self, region, button=1, kind="mouse"):
+        actions = ActionBuilder(self.driver, mouse=PointerInput(kind, kind))
+        actions.pointer_action.move_to_location(*self.on_page(region)).click()
+        actions.perform()
+        time.sleep(self.pause)
+
+    def tap(self, region):
+        self.click(region, kind="touch")
+
+    def key(self, *names):
+        actions = ActionChains(self.driver)
+        for name in names:
+            if name.startswith("ctrl+"):
+                actions.key_down(Keys.CONTROL).send_keys(name[5:]).key_up(Keys.CONTROL)
+            else:
+                actions.send_keys(getattr(Keys, name.upper()))
+        actions.perform()
+
+    def type(self, text):
+        ActionChains(self.driver).send_keys(text).perform()
+
+    def copied(self):
+        if not self.chromium:
+            return super().copied()
+        self.driver.execute_script("return navigator.clipboard.writeText('\\u0001nothing')")
+        self.key("ctrl+a", "ctrl+c")
+
+        def read():
+            text = self.driver.execute_script("return navigator.clipboard.readText()")
+            return None if text == "\x01nothing" else text.replace("\r\n", "\n")
+        return wait_for(read, 2) or ""
+
+    def title(self):
+        return self.driver.title
+
+    def icon(self):
+        return self.driver.execute_script(
+            "return fetch(document.querySelector('link[rel=icon]').href)"
+            ".then(r => r.ok && r.headers.get('content-type'))")
+
+    def console(self):
+        """What the page has written to its console and what it threw, so far; WebKitGTK's
+        driver keeps it to itself."""
+        return [e["message"] for e in self.driver.get_log("browser")] if self.chromium else None
+
+
+class FirefoxGame(BrowserGame):
+    """Firefox's window, played and shot as the X11 game's."""
+    taps = False  # xdotool has no finger
+
+    def __init__(self, browser, name):
+        self.window_id = browser.window_id
+        super().__init__(browser, name)
+
+    def load(self):
+        self.key("F5")
+        wait_for(lambda: not self.find_on_page(), 10)  # the last frame goes first
+        return None  # what the page says cannot be read
+
+    def click(self, region, button=1):
+        x, y, w, h = region
+        super().click((self.origin[0] + x, self.origin[1] + y, w, h), button)
+
+    def title(self):
+        name = subprocess.run(["xdotool", "getwindowname", str(self.window_id)], env=self.env,
+                              capture_output=True, text=True).stdout.strip()
+        return name.removesuffix(" — Mozilla Firefox")
+
+    def icon(self):
+        return None
+
+    def console(self):
+        """Only what the page wrote: what it threw is not there."""
+        with open(self.browser.firefox_log, errors="replace") as log:
+            return [line for line in log.read().splitlines() if line.startswith("console.")]
+
+
 # ---- The checks only a browser has -------------------------------------------------------------
 
 
 def the_page(game):
     group("the page")
-    chromium = game.chromium
-    check(f"while it loads, the page says so: '{LOADING}'", game.first_words == LOADING,
-          game.first_words)
+    check_or_say(f"while it loads, the page says so: '{LOADING}'", game.first_words,
+                 lambda words: words == LOADING, "Firefox has no driver")
     check(f"the window's first frame {game.first_frame:.2f} s after the page was asked for",
           game.first_frame < 10, game.first_frame)
-    check("the page's title is 'Мигляр'", chromium.evaluate("document.title") == "Мигляр",
-          chromium.evaluate("document.title"))
-    icon = chromium.evaluate("fetch(document.querySelector('link[rel=icon]').href)"
-                             ".then(r => r.ok && r.headers.get('content-type'))")
-    check("its icon is the game's, served with the page", icon == "image/png", icon)
-    shown = chromium.evaluate(
-        "(screen => [...document.body.querySelectorAll('*')].filter(e => e === screen"
-        " || !screen.contains(e) && getComputedStyle(e).display !== 'none'"
-        " && getComputedStyle(e).opacity !== '0' && e.getClientRects().length > 0)"
-        ".map(e => e.id || e.tagName))"
-        "(document.getElementById('screen'))")
-    check("nothing else is on the page: no Qt logo, no loader text, only the game's screen",
-          shown == ["screen"], shown)
-    page = game.shot("page")
-    left, top = game.origin
-    frame_width = CLIENT_PIXELS[0] + 2
+    check("the page's title is 'Мигляр'", game.title() == "Мигляр", game.title())
+    check_or_say("its icon is the game's, served with the page", game.icon(),
+                 lambda icon: icon == "image/png", "Firefox has no driver")
+    page, (left, top) = game.page, game.origin
+    width, height = page.full
+    window = (left - 1, top - 31, CLIENT_PIXELS[0] + 2, CLIENT_PIXELS[1] + 32)  # frame, title bar
+    around = page.region((0, 0, width, height)) - page.region(window)
+    check("nothing else is on the page: no Qt logo, no loader text, one grey round the window",
+          len(around) == 1, around.most_common(3))
     check("the window 1:1 (499 x 424 pixels at 100 %), centred across the page",
-          game.bounds[2:] == CLIENT_PIXELS and abs(left - 1 + frame_width / 2 - PAGE[0] / 2) <= 1,
-          game.bounds)
+          game.bounds[2:] == CLIENT_PIXELS and abs(window[0] + window[2] / 2 - width / 2) <= 1,
+          (game.bounds, width))
     bar = (left, top - 30, CLIENT_PIXELS[0], 30)
     colour = page.region(bar).most_common(1)[0][0]
     ink = ink_columns(page, (bar[0] + 32, bar[1] + 2, bar[2] - 32, bar[3] - 4), colour)
@@ -315,13 +389,25 @@ def the_page(game):
         check("... whole and centred; no close button at its end",
               abs((ink[0] + ink[-1]) / 2 - middle) < 4 and bar[0] + bar[2] - ink[-1] > 40,
               (ink[0], ink[-1], middle))
-    check("nothing in the console but Qt's own notes", not [
-        line for line in chromium.console() if "rror" in line or "xception" in line],
-        chromium.console()[-5:])
+    check_or_say("nothing in the console but Qt's own notes", game.console(),
+                 lambda lines: not [s for s in lines if "rror" in s or "xception" in s],
+                 "WebKitGTK's driver keeps it")
+
+
+def keyboard_at_once(game):
+    group("the keyboard, before any click")
+    game.key("Tab", "Tab", "Tab", "space")  # from the message box to 'Покажи'
+    time.sleep(0.5)
+    box = game.shot("keys").colours(rect(LETTER_BOX))
+    check("at once: three Tabs and Space press 'Покажи', the cover slides",
+          list(box) != [COVER], box.most_common(2))
 
 
 def touch(game):
     group("touch: a pupil's finger on a tablet or a whiteboard")
+    if not game.taps:
+        print("--   not here: this browser's driver has no finger", flush=True)
+        return
     game.tap(rect(CLEAR))
     check("a tap on 'Чисти': the prompt", wait_for(lambda: game.text(MESSAGE) == PROMPT, 2))
     letter = game.letter()
@@ -342,108 +428,23 @@ def ticks(game):
     game.press("Чисти")
     game.click(option_rect(0))
     game.press("Покажи")
-    # Shots of the letter box alone, as fast as they come, each at the middle of its taking;
-    # read afterwards.
-    x, y, w, h = rect(LETTER_BOX)
-    clip = dict(x=game.origin[0] + x, y=game.origin[1] + y, width=w, height=h, scale=1)
+    # Shots as fast as they come, each at the middle of its taking; read afterwards.
+    folder = tempfile.mkdtemp(prefix="migliar-clock-")
     taken = []
     end = time.monotonic() + 10.5
     while time.monotonic() < end:
         before = time.monotonic()
-        picture = game.chromium.call("Page.captureScreenshot", format="png", clip=clip)["data"]
-        taken.append(((before + time.monotonic()) / 2, picture))
+        path, origin = game.snap(os.path.join(folder, f"{len(taken)}.png"))
+        taken.append(((before + time.monotonic()) / 2, path, origin))
     seen = []  # (time, step) while the cover moves
-    path = os.path.join(game.out, "browser-clock.png")
-    for when, picture in taken:
-        with open(path, "wb") as file:
-            file.write(base64.b64decode(picture))
-        steps = covered_steps(Shot(path, (-x, -y)), 0)
+    for when, path, origin in taken:
+        steps = covered_steps(Shot(path, origin), 0)
         if len(steps) == 1 and 5 <= steps[0] <= 95:
             seen.append((when, steps[0]))
+    shutil.rmtree(folder)
     # The steps against the time they were seen: the line's slope is the ticks' rate.
-    n = len(seen)
-    slope = None
+    n, took = len(seen), None
     if n > 10:
-        mean_t = sum(t for t, _ in seen) / n
-        mean_s = sum(s for _, s in seen) / n
-        slope = (sum((t - mean_t) * (s - mean_s) for t, s in seen)
-                 / sum((t - mean_t) ** 2 for t, _ in seen))
-    took = 100 / slope if slope else None
+        took = 100 / statistics.linear_regression(*zip(*seen)).slope
     check(f"100 ticks take 10.0 s ± 1 %: {took and round(took, 3)} s, from {n} of "
           f"{len(taken)} shots", took and 9.9 <= took <= 10.1, seen[:3] + seen[-3:])
-
-
-def firefox_shows_the_window(browser):
-    group("Firefox")
-    profile = tempfile.mkdtemp(prefix="migliar-firefox-")
-    with socket.socket() as probe:
-        probe.bind(("127.0.0.1", 0))
-        port = probe.getsockname()[1]
-    with open(os.path.join(profile, "user.js"), "w") as prefs:
-        prefs.write(f'user_pref("marionette.port", {port});\n'
-                    'user_pref("browser.shell.checkDefaultBrowser", false);\n'
-                    'user_pref("datareporting.policy.dataSubmissionEnabled", false);\n'
-                    # Software WebGL, as Chromium's SwiftShader: Qt draws through it.
-                    'user_pref("webgl.force-enabled", true);\n'
-                    'user_pref("webgl.disable-fail-if-major-performance-caveat", true);\n')
-    log = os.path.join(browser.out, "browser-firefox.log")
-    # Firefox's headless mode has no WebGL: it runs on an Xvfb of its own, with Mesa's.
-    env = {k: v for k, v in os.environ.items() if not k.startswith(("WAYLAND_", "MOZ_"))}
-    env["DISPLAY"] = start_xvfb(browser.processes)
-    with open(log, "w") as output:
-        firefox = browser.processes.start(
-            ["firefox-esr", "--marionette", "--no-remote", "--profile", profile],
-            env=env, stdout=output, stderr=output)
-    try:
-        marionette = wait_for(lambda: Marionette(port), 60, 0.2)
-        if not check("Firefox starts, on an Xvfb of its own, and takes commands", marionette, log):
-            return
-        marionette.call("WebDriver:NewSession", capabilities={})
-        marionette.call("WebDriver:Navigate", url=browser.address)
-        path = os.path.join(browser.out, "browser-firefox.png")
-
-        def drawn():
-            picture = marionette.call("WebDriver:TakeScreenshot", full=False)["value"]
-            with open(path, "wb") as file:
-                file.write(base64.b64decode(picture))
-            bounds = client_area(Shot(path))
-            return bounds if bounds and bounds[2:] == CLIENT_PIXELS else None
-        bounds = wait_for(drawn, 60, 0.5)
-        check("the game's window shows in Firefox, 499 x 424 (browser-firefox.png)", bounds,
-              path)
-        marionette.close()
-    finally:
-        browser.processes.stop(firefox)
-        shutil.rmtree(profile, ignore_errors=True)
-
-
-class Marionette:
-    """Firefox's own remote protocol: each message its length, a colon and a JSON array."""
-
-    def __init__(self, port):
-        self.socket = socket.create_connection(("127.0.0.1", port), timeout=60)
-        self.pending, self.serial = b"", 0
-        self.receive()  # the greeting
-
-    def receive(self):
-        while b":" not in self.pending:
-            self.pending += self.socket.recv(1 << 16)
-        length, rest = self.pending.split(b":", 1)
-        while len(rest) < int(length):
-            rest += self.socket.recv(1 << 20)
-        self.pending = rest[int(length):]
-        return json.loads(rest[:int(length)])
-
-    def call(self, command, **params):
-        self.serial += 1
-        text = json.dumps([0, self.serial, command, params]).encode()
-        self.socket.sendall(str(len(text)).encode() + b":" + text)
-        while True:
-            _, serial, error, result = self.receive()
-            if serial == self.serial:
-                if error:
-                    raise RuntimeError(f"{command}: {error}")
-                return result
-
-    def close(self):
-        self.socket.close()
