@@ -148,6 +148,24 @@ class Game:
         self.xdotool("type", "--delay", str(self.delay), text)
         time.sleep(self.settle)
 
+    def copied(self):
+        """Ctrl+A, Ctrl+C where the focus is, and what reaches the X clipboard."""
+        sentinel = subprocess.Popen(["xclip", "-selection", "clipboard", "-i"], env=self.env,
+                                    stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
+                                    stderr=subprocess.DEVNULL)
+        sentinel.communicate(b"\x01nothing")
+        time.sleep(0.2)
+        self.key("ctrl+a", "ctrl+c")
+
+        def read():
+            text = subprocess.run(["xclip", "-selection", "clipboard", "-o", "-t",
+                                   "UTF8_STRING"], env=self.env, capture_output=True,
+                                  timeout=5).stdout
+            text = text.decode(errors="replace").replace("\r\n", "\n")
+            return None if text == "\x01nothing" else text
+        # An empty box copies nothing: the clipboard keeps what was there, and the box is empty.
+        return wait_for(read, 3) or ""
+
     def take(self, path):
         """A shot of the game's own X window, straight from the X server."""
         from PIL import Image

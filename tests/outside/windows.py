@@ -103,23 +103,6 @@ class WineGame(XWindowGame):
         if not self.drawn("drawn", 30):
             raise RuntimeError(f"{name}: the window is never drawn")
 
-    def copied(self):
-        """Ctrl+A, Ctrl+C where the focus is, and what reaches the X clipboard."""
-        sentinel = subprocess.Popen(["xclip", "-selection", "clipboard", "-i"], env=self.wine.env,
-                                    stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
-                                    stderr=subprocess.DEVNULL)
-        sentinel.communicate(b"\x01nothing")
-        time.sleep(0.2)
-        self.key("ctrl+a", "ctrl+c")
-
-        def read():
-            text = subprocess.run(["xclip", "-selection", "clipboard", "-o", "-t", "UTF8_STRING"],
-                                  env=self.wine.env, capture_output=True, timeout=5).stdout
-            text = text.decode(errors="replace").replace("\r\n", "\n")
-            return None if text == "\x01nothing" else text
-        # An empty box copies nothing: the clipboard keeps what was there, and the box is empty.
-        return wait_for(read, 3) or ""
-
     def stop(self):
         super().stop()
         # Wine takes the windows down a moment after the process has gone, and the next game's
