@@ -245,8 +245,12 @@ void Form::Start() {
         // A frame learns its size from its layout, which otherwise first works when shown.
         if (QLayout* layout = shown->layout())
             layout->activate();
-        const QRect area = screen->availableGeometry();
-        shown->move(area.center() - shown->rect().center());
+        // The whole window is centred, the system's frame with it: a platform that draws the
+        // frame itself (Windows) knows it once the window exists, before it shows.
+        shown->winId();
+        QRect whole = shown->frameGeometry();
+        whole.moveCenter(screen->availableGeometry().center());
+        shown->move(whole.topLeft());
     }
     // Never maximized nor full screen, where the platform would make a shown window so (in a
     // browser Qt fills the page with it): the window keeps its designed size and look.
