@@ -224,6 +224,11 @@ class BrowserGame(Game):
         self.click((max(i for i, _ in icon) + 50, min(j for _, j in icon) + 10, 0, 0))
         return self.copied()
 
+    def icon(self):
+        return None  # where no driver reads the page
+
+    elements = icon
+
     def stop(self):
         pass  # the next game loads the page anew
 
@@ -335,11 +340,6 @@ class FirefoxGame(BrowserGame):
         name = subprocess.run(["xdotool", "getwindowname", str(self.window_id)], env=self.env,
                               capture_output=True, text=True).stdout.strip()
         return name.removesuffix(" — Mozilla Firefox")
-
-    def icon(self):
-        return None
-
-    elements = icon
 
     def console(self):
         """Only what the page wrote: what it threw is not there."""
