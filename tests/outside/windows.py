@@ -15,7 +15,8 @@ from design import CLIENT_PIXELS
 from harness import check, group, wait_for
 from x11 import BOX_TITLE, GAME_TITLE, XServer, XWindowGame, viewable, window_hints
 
-SUITES = ["runtime_test", "forms_test", "startup_test", "game_test", "soak_test"]
+SUITES = ["runtime_test", "forms_test", "startup_test", "game_test", "soak_test",
+          "teardown_test"]
 # What a 64-bit Windows brings itself; anything else the game would have to carry along.
 SYSTEM_DLLS = {"advapi32.dll", "comdlg32.dll", "d3d11.dll", "d3d9.dll", "dwmapi.dll",
                "dwrite.dll", "dxgi.dll", "gdi32.dll", "imm32.dll", "kernel32.dll", "msvcrt.dll",
