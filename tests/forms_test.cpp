@@ -196,34 +196,6 @@ class FormsTest : public QObject {
         QCOMPARE(form.Box.Text(), u"handled"_s);
     }
 
-    // The player closes the window while the error box shows and a tick waits behind it: the
-    // tick never runs, and neither does anything after.
-    void aClosedWindowTakesNoMoreEvents() {
-        TestForm form;
-        form.window()->show();
-        int ticks = 0, clicks = 0;
-        form.Clock.DriveByHand();
-        form.Clock.onTimer = [&] { ++ticks; };
-        form.Go.onClick = [&](Integer) {
-            ++clicks;
-            form.Clock.setEnabled(true);
-            Val(u"1e999"_s);
-        };
-        Form::SetErrorReporter([&](const RuntimeError&) {
-            form.Clock.Fire(); // comes while the box shows: it waits
-            form.window()->close();
-        });
-        click(form.Go(0));
-        Form::SetErrorReporter({});
-        QVERIFY(form.Closed());
-        QCOMPARE(clicks, 1);
-        QCOMPARE(ticks, 0);
-        form.Clock.Fire();
-        QVERIFY(!form.Deliver([&] { ++clicks; }));
-        QCOMPARE(ticks, 0);
-        QCOMPARE(clicks, 1);
-    }
-
     // While the error box shows, the window takes no input and a tick waits for the box. However
     // the box ends, it is freed: closed by the player (its button, Return, Esc, the window
     // system's close), the tick runs and the game goes on; when the window system closes the
@@ -281,6 +253,8 @@ class FormsTest : public QObject {
         }
         QVERIFY(!shownErrorBox());
         QTRY_VERIFY(box.isNull());
+        if (form && !goesOn)
+            form->Clock.Fire(); // a tick after the close: no handler runs
         QCOMPARE(ticks, goesOn ? 1 : 0);
         if (goesOn)
             click(form->Go(0)); // handled, and the box shows again

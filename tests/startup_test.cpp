@@ -24,8 +24,7 @@ class StartupTest : public QObject {
 
   private slots:
     void theGameStartsReadyInRandomMode() {
-        Started s;
-        Migliar& w = s.w;
+        Started w;
         QCOMPARE(w.RevealMode, Integer(4));
         for (int n = 0; n <= 4; ++n) {
             QCOMPARE(w.Option1(n).Value(), n == 4);
@@ -66,16 +65,16 @@ class StartupTest : public QObject {
     void theWindowTheGameShowsIsCentred() {
         QFETCH(bool, ownBar);
         DrawOwnTitleBarEverywhere(ownBar);
-        Started s;
+        Started w;
         DrawOwnTitleBarEverywhere(false);
-        QWidget* const shown = s.w.window()->window();
-        QCOMPARE(shown != s.w.window(), ownBar);
+        QWidget* const shown = w.window()->window();
+        QCOMPARE(shown != w.window(), ownBar);
         QWidgetList visible;
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (w->isVisible())
-                visible << w;
+        for (QWidget* top : QApplication::topLevelWidgets())
+            if (top->isVisible())
+                visible << top;
         QCOMPARE(visible, QWidgetList{shown});
-        QVERIFY(s.w.window()->isVisible());
+        QVERIFY(w.window()->isVisible());
         const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
         const QRect at = shown->frameGeometry();
         QVERIFY(shown->width() >= 499 + (ownBar ? 2 : 0) &&
@@ -88,8 +87,7 @@ class StartupTest : public QObject {
     }
 
     void tabWalksTheFocusOrderAndTheLetterBoxTakesNoTyping() {
-        Started s(0.0f);
-        Migliar& w = s.w;
+        Started w(0.0f);
         const std::vector<QWidget*> expected = {
             w.Text1(0).widget(),    w.Text2.widget(),       w.Picture1.widget(),
             w.Command1(0).widget(), w.Command1(1).widget(), w.Option1(0).widget(),
@@ -125,8 +123,7 @@ class StartupTest : public QObject {
     void theDrawPicksTheLetter() {
         QFETCH(float, r);
         QFETCH(QString, letter);
-        Started s(r);
-        QCOMPARE(s.w.Text2.Text(), letter);
+        QCOMPARE(Started(r).Text2.Text(), letter);
     }
 
     void theBoardFollowsTheTemplate() {
@@ -145,8 +142,7 @@ class StartupTest : public QObject {
     }
 
     void thePictureShowsTheColoursAndHidesTheLetter() {
-        Started s(0.0f); // "А"
-        Migliar& w = s.w;
+        Started w(0.0f); // "А"
         QCOMPARE(w.window()->size(), QSize(499, 424));
         QCOMPARE(w.window()->minimumSize(), w.window()->maximumSize());
         QVERIFY(w.window()->windowTitle().endsWith(u" ИТ - показване части на буква"_s));
@@ -185,8 +181,7 @@ class StartupTest : public QObject {
     // Times New Roman, normal weight, at the design's sizes (16, 19 and 64 pixels at 96 dots an
     // inch), and each caption aligned as designed.
     void everyControlHasItsFontAndAlignment() {
-        Started s;
-        Migliar& w = s.w;
+        Started w;
         struct Expected {
             const Control& control;
             int pixels;
@@ -230,11 +225,9 @@ class StartupTest : public QObject {
     void theStandardMenusAreBulgarian() {
         QLocale::setDefault(QLocale(QLocale::English));
         forms::SpeakBulgarian(*qApp);
-        Started s;
-        Migliar& w = s.w;
+        Started w;
         w.Picture1.setLeft(3000); // the letter box can be clicked once the cover has slid off
-        w.window()->show();
-        QVERIFY(QTest::qWaitForWindowExposed(w.window()));
+        QVERIFY(w.exposed());
         auto* message = static_cast<QPlainTextEdit*>(w.Text1(0).widget());
         const std::vector<QWidget*> boxes = {w.Text3(0).widget(), w.Text3(1).widget(),
                                              message->viewport(), message->verticalScrollBar(),

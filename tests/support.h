@@ -69,28 +69,29 @@ inline State stateOf(Migliar& w) {
     return options ? State::Ready : State::RunOut;
 }
 
-// A started window. The first letter is drawn from `draw` when given; the timer ticks only when
+// A started game. The first letter is drawn from `draw` when given; the timer ticks only when
 // a test fires it, unless `realTimer` is set.
-struct Started {
+struct Started : Migliar {
     explicit Started(std::optional<float> draw = std::nullopt, bool realTimer = false) {
         if (draw)
             forms::SetRandomSource([r = *draw] { return r; });
         if (!realTimer)
-            w.Timer1.DriveByHand();
-        w.Start();
+            Timer1.DriveByHand();
+        Start();
         forms::SetRandomSource({});
     }
     // Fires n ticks, as the running timer would.
     void tick(int n = 1) {
         for (int i = 0; i < n; ++i)
-            w.Timer1.Fire();
+            Timer1.Fire();
     }
     // "Покажи", then n ticks.
     void reveal(int n = 0) {
-        click(w.Command1(0));
+        click(Command1(0));
         tick(n);
     }
-    Migliar w;
+    // The window is on the screen, to be clicked where the player would.
+    bool exposed() { return QTest::qWaitForWindowExposed(window()); }
 };
 
 inline QRect pixelsOf(const forms::Control& c) {
