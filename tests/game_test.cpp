@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QPlainTextEdit>
+#include <QScopeGuard>
 #include <QTest>
 #include <QWindow>
 
@@ -76,6 +77,7 @@ class GameTest : public QObject {
         const float ways[] = {0.125f, 0.375f, 0.01f, 0.03f, 0.995f};
         int draws = 0;
         SetRandomSource([&] { return ways[draws++ % 5]; });
+        const auto reset = qScopeGuard([] { SetRandomSource({}); }); // a failed check returns
         w.reveal();
         const struct {
             int step;
@@ -91,7 +93,6 @@ class GameTest : public QObject {
             QCOMPARE(w.Timer1.Enabled(), step < 100);
         }
         QCOMPARE(draws, 100); // one draw a tick
-        SetRandomSource({});
     }
 
     void theModeCanChangeUntilTheFirstTick() {
