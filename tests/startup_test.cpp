@@ -187,21 +187,20 @@ class StartupTest : public QObject {
             int pixels;
             Qt::Alignment across;
         };
-        std::vector<Expected> all = {{w.Text1(0), 16, Qt::AlignLeft},
-                                     {w.Text1(1), 16, Qt::AlignLeft},
-                                     {w.Label1(0), 16, Qt::AlignHCenter},
-                                     {w.Label1(1), 16, Qt::AlignLeft},
-                                     {w.Label1(2), 16, Qt::AlignLeft},
-                                     {w.Text2, 64, Qt::AlignHCenter},
-                                     {w.Command1(0), 16, {}},
-                                     {w.Command1(1), 16, {}},
-                                     {w.Frame1, 16, {}},
-                                     {w.Text3(0), 16, Qt::AlignLeft},
-                                     {w.Text3(1), 16, Qt::AlignLeft}};
+        std::vector<Expected> all = {{w.Label1(0), 16, Qt::AlignHCenter},
+                                     {w.Text2, 64, Qt::AlignHCenter}};
+        for (const Control* c : std::initializer_list<const Control*>{&w.Text1(0), &w.Text1(1),
+                                                                      &w.Label1(1), &w.Label1(2)})
+            all.push_back({*c, 16, Qt::AlignLeft});
         for (int n = 0; n <= 4; ++n)
             all.push_back({w.Option1(n), 16, {}});
         for (int k = 0; k <= 30; ++k)
             all.push_back({w.Label2(k), 19, Qt::AlignHCenter});
+        for (int i = 0; i <= 1; ++i) {
+            all.push_back({w.Command1(i), 16, {}});
+            all.push_back({w.Text3(i), 16, Qt::AlignLeft});
+        }
+        all.push_back({w.Frame1, 16, {}});
         for (const Expected& e : all) {
             const QWidget* widget = e.control.widget();
             const QFont font = widget->font();
