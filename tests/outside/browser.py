@@ -18,6 +18,7 @@ import tempfile
 import threading
 import time
 
+from PIL import Image
 from selenium import webdriver
 from selenium.webdriver import ActionChains, Keys
 from selenium.webdriver.chrome.service import Service as ChromeService
@@ -25,6 +26,7 @@ from selenium.webdriver.common.actions.action_builder import ActionBuilder
 from selenium.webdriver.common.actions.pointer_input import PointerInput
 from selenium.webdriver.remote.remote_connection import RemoteConnection
 from selenium.webdriver.webkitgtk.service import Service as WebKitService
+from Xlib import X
 
 from design import (BACKGROUND, CLEAR, CLIENT_PIXELS, COVER, LETTER_BOX, MESSAGE, PROMPT,
                     SHOW, TEXT_BOXES, Shot, client_area, covered_steps, ink_columns, label_of,
@@ -336,6 +338,16 @@ class FirefoxGame(BrowserGame):
         x, y, w, h = region
         super().click((self.origin[0] + x, self.origin[1] + y, w, h), button)
 
+    def snap(self, path):
+        # The letter box alone from the X server (opened by the shots before): a shot of the
+        # whole window takes a tenth of a second and more.
+        x, y, w, h = rect(LETTER_BOX)
+        window = self.display.create_resource_object("window", self.window_id)
+        data = window.get_image(self.origin[0] + x, self.origin[1] + y, w, h, X.ZPixmap,
+                                0xFFFFFFFF).data
+        Image.frombytes("RGB", (w, h), data, "raw", "BGRX").save(path, compress_level=1)
+        return path, (-x, -y)
+
     def title(self):
         name = subprocess.run(["xdotool", "getwindowname", str(self.window_id)], env=self.env,
                               capture_output=True, text=True).stdout.strip()
@@ -418,7 +430,7 @@ def ticks(game):
     game.press("Чисти")
     game.click(option_rect(0))
     game.press("Покажи")
-    # Shots as fast as they come, each at the middle of its taking; read afterwards.
+    # Shots as they come, each at the middle of its taking; read afterwards.
     folder = tempfile.mkdtemp(prefix="migliar-clock-")
     taken = []
     end = time.monotonic() + 10.5
@@ -426,6 +438,7 @@ def ticks(game):
         before = time.monotonic()
         path, origin = game.snap(os.path.join(folder, f"{len(taken)}.png"))
         taken.append(((before + time.monotonic()) / 2, path, origin))
+        time.sleep(max(0, before + 0.05 - time.monotonic()))  # enough to read in good time
     seen = []  # (time, step) while the cover moves
     for when, path, origin in taken:
         # Steps 2/3 of a pixel apart may share their pixels: the shot stands at their middle.
