@@ -431,21 +431,20 @@ def ticks(game):
     game.click(option_rect(0))
     game.press("Покажи")
     # Shots as they come, each at the middle of its taking; read afterwards.
-    folder = tempfile.mkdtemp(prefix="migliar-clock-")
-    taken = []
-    end = time.monotonic() + 10.5
-    while time.monotonic() < end:
-        before = time.monotonic()
-        path, origin = game.snap(os.path.join(folder, f"{len(taken)}.png"))
-        taken.append(((before + time.monotonic()) / 2, path, origin))
-        time.sleep(max(0, before + 0.05 - time.monotonic()))  # enough to read in good time
-    seen = []  # (time, step) while the cover moves
-    for when, path, origin in taken:
-        # Steps 2/3 of a pixel apart may share their pixels: the shot stands at their middle.
-        steps = covered_steps(Shot(path, origin), 0)
-        if steps and 5 <= steps[0] and steps[-1] <= 95:
-            seen.append((when, sum(steps) / len(steps)))
-    shutil.rmtree(folder)
+    with tempfile.TemporaryDirectory(prefix="migliar-clock-") as folder:
+        taken = []
+        end = time.monotonic() + 10.5
+        while time.monotonic() < end:
+            before = time.monotonic()
+            path, origin = game.snap(os.path.join(folder, f"{len(taken)}.png"))
+            taken.append(((before + time.monotonic()) / 2, path, origin))
+            time.sleep(max(0, before + 0.05 - time.monotonic()))  # enough to read in good time
+        seen = []  # (time, step) while the cover moves
+        for when, path, origin in taken:
+            # Steps 2/3 of a pixel apart may share their pixels: the shot stands at their middle.
+            steps = covered_steps(Shot(path, origin), 0)
+            if steps and 5 <= steps[0] and steps[-1] <= 95:
+                seen.append((when, sum(steps) / len(steps)))
     # The steps against the time they were seen: the line's slope is the ticks' rate.
     n, took = len(seen), None
     if n > 10:
