@@ -15,29 +15,27 @@ using namespace Qt::StringLiterals;
 
 Q_DECLARE_METATYPE(State)
 
+struct Way {
+    int mode;
+    float left1, top1, top99, left100, top100;
+};
+Q_DECLARE_METATYPE(Way)
+
 class GameTest : public QObject {
     Q_OBJECT
 
   private slots:
+    // The cover after the first tick, the 99th and the 100th, which ends the reveal.
     void eachFixedModeRunsItsWayInExactly100Ticks_data() {
-        QTest::addColumn<int>("mode");
-        QTest::addColumn<float>("left1");
-        QTest::addColumn<float>("top1");
-        QTest::addColumn<float>("top99");
-        QTest::addColumn<float>("left100");
-        QTest::addColumn<float>("top100");
-        QTest::newRow("Горе-Ляво") << 0 << 490.f << 1330.f << 2310.f << 1480.f << 2320.f;
-        QTest::newRow("Горе-Дясно") << 1 << 470.f << 1330.f << 2310.f << -520.f << 2320.f;
-        QTest::newRow("Долу-Ляво") << 2 << 490.f << 1310.f << 330.f << 1480.f << 320.f;
-        QTest::newRow("Долу-Дясно") << 3 << 470.f << 1310.f << 330.f << -520.f << 320.f;
+        QTest::addColumn<Way>("way");
+        QTest::newRow("Горе-Ляво") << Way{0, 490, 1330, 2310, 1480, 2320};
+        QTest::newRow("Горе-Дясно") << Way{1, 470, 1330, 2310, -520, 2320};
+        QTest::newRow("Долу-Ляво") << Way{2, 490, 1310, 330, 1480, 320};
+        QTest::newRow("Долу-Дясно") << Way{3, 470, 1310, 330, -520, 320};
     }
     void eachFixedModeRunsItsWayInExactly100Ticks() {
-        QFETCH(int, mode);
-        QFETCH(float, left1);
-        QFETCH(float, top1);
-        QFETCH(float, top99);
-        QFETCH(float, left100);
-        QFETCH(float, top100);
+        QFETCH(Way, way);
+        const auto [mode, left1, top1, top99, left100, top100] = way;
         Started w;
         click(w.Option1(mode));
         QCOMPARE(w.RevealMode, Integer(mode));

@@ -76,8 +76,6 @@ class Soak {
         model_.message = w_.Text1(0).Text(); // the task
         model_.letter = letterOf(takeDraw());
         calls_.clear(); // Option1_Click(4) at load
-        for (int i = 0; i < 2; ++i)
-            tallyBoxes_[i] = qobject_cast<QLineEdit*>(w_.Text3(i).widget());
         all_ = {&w_.Text1(0),  &w_.Text1(1),    &w_.Label1(0),   &w_.Text2,
                 &w_.Picture1,  &w_.Command1(0), &w_.Command1(1), &w_.Frame1,
                 &w_.Label1(1), &w_.Label1(2),   &w_.Text3(0),    &w_.Text3(1)};
@@ -218,7 +216,7 @@ class Soak {
 
     void typeIntoTally() {
         const int i = int(random_() % 2);
-        QLineEdit* box = tallyBoxes_[i];
+        QWidget* box = w_.Text3(i).widget();
         QString& tally = model_.tally[i];
         const int how = int(random_() % 10);
         if (how == 0) { // erase it all
@@ -497,8 +495,7 @@ class Soak {
         same(u"StepCount"_s, {u""_s & w.StepCount}, {QString::number(m.steps)});
         same(u"the cover"_s, place(w.Picture1), placed(m.coverLeft, m.coverTop));
         same(u"the letter box"_s, place(w.Text2), placed(480, 1320));
-        same(u"the hidden letter, as shown"_s,
-             {w.Text2.Text(), qobject_cast<QLineEdit*>(w.Text2.widget())->text()},
+        same(u"the hidden letter, as shown"_s, {w.Text2.Text(), shown(w.Text2)},
              {m.letter, m.letter});
         same(u"Label2's members"_s, {w.Label2.Count()}, {31});
         same(u"Label2(0)"_s, gates(w.Label2(0)), {true, true, false, false});
@@ -513,7 +510,7 @@ class Soak {
              {false, quotation_});
         same(u"the message"_s, {w.Text1(0).Text()}, {m.message});
         for (int i = 0; i < 2; ++i)
-            same(u"Text3(%1), as shown"_s.arg(i), {w.Text3(i).Text(), tallyBoxes_[i]->text()},
+            same(u"Text3(%1), as shown"_s.arg(i), {w.Text3(i).Text(), shown(w.Text3(i))},
                  {m.tally[i], m.tally[i]});
         fingerprint = fingerprint * 31 + qHash(w.Text1(0).Text()) + qHash(w.Text2.Text()) +
                       qHash(w.Text3(0).Text()) + qHash(w.Text3(1).Text()) +
@@ -522,6 +519,8 @@ class Soak {
     }
 
     static QString call(char kind, int index) { return u"%1(%2)"_s.arg(QChar(kind)).arg(index); }
+    // What a one-line box shows.
+    static QString shown(const Control& c) { return qobject_cast<QLineEdit*>(c.widget())->text(); }
     static QString quoted(const QString& text) {
         return u"\"%1\" (%2 characters)"_s.arg(text.left(40)).arg(text.size());
     }
@@ -539,7 +538,6 @@ class Soak {
     Migliar w_;
     Model model_;
     QString quotation_;
-    QLineEdit* tallyBoxes_[2] = {};
     std::vector<Control*> all_;
     std::deque<float> draws_;
     QStringList calls_, expected_; // the handlers run, as "C(0)"
