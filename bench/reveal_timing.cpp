@@ -9,8 +9,7 @@
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
-    Started s(std::nullopt, true);
-    Migliar& w = s.w;
+    Started w(std::nullopt, true);
     QElapsedTimer clock;
     std::vector<qint64> at;
     w.Timer1.onTimer = [&] {

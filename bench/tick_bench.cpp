@@ -13,8 +13,7 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     const int calls = argc > 1 ? std::atoi(argv[1]) : 20000;
     for (int mode = 0; mode <= 4; ++mode) {
-        Started s;
-        Migliar& w = s.w;
+        Started w;
         w.window()->show();
         w.Option1(mode).setValue(true);
         w.Command1_Click(0);
