@@ -33,6 +33,7 @@ class StartupTest : public QObject {
         QVERIFY(!w.StepCount.IsEmpty());
         QCOMPARE(u""_s & w.StepCount, u"0"_s);
         QVERIFY(!w.Timer1.Enabled());
+        QCOMPARE(w.Timer1.Interval(), 100); // a reveal of 100 steps takes 10 s
         QVERIFY(w.Command1(0).Enabled() && w.Command1(1).Enabled());
         QVERIFY(kLetters.contains(w.Text2.Text()) && w.Text2.Text().size() == 1);
         // The cover lies exactly on the letter box.
@@ -146,6 +147,7 @@ class StartupTest : public QObject {
         QCOMPARE(w.window()->size(), QSize(499, 424));
         QCOMPARE(w.window()->minimumSize(), w.window()->maximumSize());
         QVERIFY(w.window()->windowTitle().endsWith(u" ИТ - показване части на буква"_s));
+        QVERIFY(!w.window()->windowIcon().isNull()); // the resource is found
         QVERIFY(!(w.window()->windowFlags() & Qt::WindowMinMaxButtonsHint));
 
         const QImage shown = w.window()->grab().toImage();
