@@ -21,6 +21,17 @@ struct Way {
 };
 Q_DECLARE_METATYPE(Way)
 
+// One input in one state of a letter, and what it leads to.
+struct Move {
+    State from;
+    int ticks; // before the input, within the state
+    QString input;
+    State to;
+    QString message; // "" for unchanged
+    int mode, steps; // RevealMode and StepCount afterwards
+};
+Q_DECLARE_METATYPE(Move)
+
 class GameTest : public QObject {
     Q_OBJECT
 
@@ -117,48 +128,36 @@ class GameTest : public QObject {
     // Every state of a letter against every input the player has, through real clicks, so a
     // greyed-out control is tested as the player meets it.
     void everyStateAnswersEveryInput_data() {
-        QTest::addColumn<State>("from");
-        QTest::addColumn<int>("ticks"); // ticks before the input, within the state
-        QTest::addColumn<QString>("input");
-        QTest::addColumn<State>("to");
-        QTest::addColumn<QString>("message"); // "" for unchanged
-        QTest::addColumn<int>("mode");        // RevealMode afterwards
-        QTest::addColumn<int>("steps");       // StepCount afterwards
-
+        QTest::addColumn<Move>("move");
         const QString same, prompt = kPrompt;
         // clang-format off
-        QTest::newRow("Ready, Покажи") << State::Ready << 0 << "show" << State::BeforeFirstTick << same << 4 << 0;
-        QTest::newRow("Ready, Чисти") << State::Ready << 0 << "clear" << State::Ready << prompt << 4 << 0;
-        QTest::newRow("Ready, option") << State::Ready << 0 << "option" << State::Ready << same << 0 << 0;
-        QTest::newRow("Ready, letter") << State::Ready << 0 << "right" << State::Ready << same << 4 << 0;
-        QTest::newRow("Before tick, Покажи") << State::BeforeFirstTick << 0 << "show" << State::BeforeFirstTick << same << 4 << 0;
-        QTest::newRow("Before tick, Чисти") << State::BeforeFirstTick << 0 << "clear" << State::Ready << prompt << 4 << 0;
-        QTest::newRow("Before tick, option") << State::BeforeFirstTick << 0 << "option" << State::BeforeFirstTick << same << 0 << 0;
-        QTest::newRow("Before tick, right") << State::BeforeFirstTick << 0 << "right" << State::Judged << verdict(u"Да"_s, 0) << 4 << 0;
-        QTest::newRow("Revealing, Покажи") << State::Revealing << 5 << "show" << State::Revealing << same << 4 << 5;
-        QTest::newRow("Revealing, Чисти") << State::Revealing << 5 << "clear" << State::Ready << prompt << 4 << 0;
-        QTest::newRow("Revealing, option") << State::Revealing << 5 << "option" << State::Revealing << same << 4 << 5;
-        QTest::newRow("Revealing, right") << State::Revealing << 5 << "right" << State::Judged << verdict(u"Да"_s, 5) << 4 << 5;
-        QTest::newRow("Revealing, wrong") << State::Revealing << 5 << "wrong" << State::Judged << verdict(u"Не"_s, 5) << 4 << 5;
-        QTest::newRow("Run out, Покажи") << State::RunOut << 100 << "show" << State::Revealing << same << 4 << 0;
-        QTest::newRow("Run out, Чисти") << State::RunOut << 100 << "clear" << State::Ready << prompt << 4 << 0;
-        QTest::newRow("Run out, option") << State::RunOut << 100 << "option" << State::RunOut << same << 4 << 0;
-        QTest::newRow("Run out, letter") << State::RunOut << 100 << "right" << State::RunOut << same << 4 << 0;
-        QTest::newRow("Judged, Покажи") << State::Judged << 5 << "show" << State::Judged << same << 4 << 5;
-        QTest::newRow("Judged, Чисти") << State::Judged << 5 << "clear" << State::Ready << prompt << 4 << 0;
-        QTest::newRow("Judged, option") << State::Judged << 5 << "option" << State::Judged << same << 4 << 5;
-        QTest::newRow("Judged, letter") << State::Judged << 5 << "right" << State::Judged << same << 4 << 5;
-        QTest::newRow("Judged before tick, option") << State::Judged << 0 << "option" << State::Judged << same << 0 << 0;
+        QTest::newRow("Ready, Покажи") << Move{State::Ready, 0, "show", State::BeforeFirstTick, same, 4, 0};
+        QTest::newRow("Ready, Чисти") << Move{State::Ready, 0, "clear", State::Ready, prompt, 4, 0};
+        QTest::newRow("Ready, option") << Move{State::Ready, 0, "option", State::Ready, same, 0, 0};
+        QTest::newRow("Ready, letter") << Move{State::Ready, 0, "right", State::Ready, same, 4, 0};
+        QTest::newRow("Before tick, Покажи") << Move{State::BeforeFirstTick, 0, "show", State::BeforeFirstTick, same, 4, 0};
+        QTest::newRow("Before tick, Чисти") << Move{State::BeforeFirstTick, 0, "clear", State::Ready, prompt, 4, 0};
+        QTest::newRow("Before tick, option") << Move{State::BeforeFirstTick, 0, "option", State::BeforeFirstTick, same, 0, 0};
+        QTest::newRow("Before tick, right") << Move{State::BeforeFirstTick, 0, "right", State::Judged, verdict(u"Да"_s, 0), 4, 0};
+        QTest::newRow("Revealing, Покажи") << Move{State::Revealing, 5, "show", State::Revealing, same, 4, 5};
+        QTest::newRow("Revealing, Чисти") << Move{State::Revealing, 5, "clear", State::Ready, prompt, 4, 0};
+        QTest::newRow("Revealing, option") << Move{State::Revealing, 5, "option", State::Revealing, same, 4, 5};
+        QTest::newRow("Revealing, right") << Move{State::Revealing, 5, "right", State::Judged, verdict(u"Да"_s, 5), 4, 5};
+        QTest::newRow("Revealing, wrong") << Move{State::Revealing, 5, "wrong", State::Judged, verdict(u"Не"_s, 5), 4, 5};
+        QTest::newRow("Run out, Покажи") << Move{State::RunOut, 100, "show", State::Revealing, same, 4, 0};
+        QTest::newRow("Run out, Чисти") << Move{State::RunOut, 100, "clear", State::Ready, prompt, 4, 0};
+        QTest::newRow("Run out, option") << Move{State::RunOut, 100, "option", State::RunOut, same, 4, 0};
+        QTest::newRow("Run out, letter") << Move{State::RunOut, 100, "right", State::RunOut, same, 4, 0};
+        QTest::newRow("Judged, Покажи") << Move{State::Judged, 5, "show", State::Judged, same, 4, 5};
+        QTest::newRow("Judged, Чисти") << Move{State::Judged, 5, "clear", State::Ready, prompt, 4, 0};
+        QTest::newRow("Judged, option") << Move{State::Judged, 5, "option", State::Judged, same, 4, 5};
+        QTest::newRow("Judged, letter") << Move{State::Judged, 5, "right", State::Judged, same, 4, 5};
+        QTest::newRow("Judged before tick, option") << Move{State::Judged, 0, "option", State::Judged, same, 0, 0};
         // clang-format on
     }
     void everyStateAnswersEveryInput() {
-        QFETCH(State, from);
-        QFETCH(int, ticks);
-        QFETCH(QString, input);
-        QFETCH(State, to);
-        QFETCH(QString, message);
-        QFETCH(int, mode);
-        QFETCH(int, steps);
+        QFETCH(Move, move);
+        const auto& [from, ticks, input, to, message, mode, steps] = move;
         Started w;
         if (from != State::Ready)
             w.reveal(ticks);
