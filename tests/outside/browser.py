@@ -244,11 +244,12 @@ class DriverGame(BrowserGame):
         super().__init__(browser, name)
 
     def load(self):
-        """Asks for the page; gives what it says while the game loads."""
+        """Asks for the page; gives what it says while the game loads. The line stays in the
+        page, hidden, once the game shows: read then, it is read whether or not the game was
+        quicker than the driver's first look."""
         self.driver.get(self.browser.address)
         return self.driver.execute_script(
-            "const s = document.getElementById('status');"
-            "return s && s.style.display !== 'none' ? s.textContent : null")
+            "const s = document.getElementById('status'); return s ? s.textContent : ''")
 
     def take(self, path):
         self.driver.get_screenshot_as_file(path)
