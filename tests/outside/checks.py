@@ -229,8 +229,9 @@ def error_box(game):
             check("restored, the box comes back in front of the window",
                   wait_for(lambda: game.shown()[-1][0] == ERROR_TITLE, 3), game.shown())
         close()
+        takes = 2 + (game.close_takes if "close request" in way else 0)
         check(f"{way} closes it at once" + (": it has the keyboard" if "Return" in way else ""),
-              wait_for(lambda: not game.error_box(), 2), game.error_box())
+              wait_for(lambda: not game.error_box(), takes), game.error_box())
         if game.reads:
             check(f"the keyboard is back where it was ({before})",
                   wait_for(lambda: game.focused() == before, 2), game.focused())

@@ -24,6 +24,7 @@ class Game:
     places = False  # the game places its window itself, inside a frame of this size round it
     frame = (0, 0, 0, 0)  # left, top, right, bottom
     closes_box = False  # the window system's close request reaches the error box: close_box()
+    close_takes = 0  # seconds the platform itself takes over such a request, beyond the game's
     minimizes = False  # the window and its box can be minimized and restored
     # On an X server: xdotool's pause after a click, its delay between keys (ms), and how long
     # the game is given after keys.
