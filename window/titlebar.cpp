@@ -173,10 +173,9 @@ class OwnFrame : public QWidget {
     TitleBar* bar_;
 };
 
-} // namespace
-
-namespace {
+// Tests have the game draw its own frame where the platform would not ask for it.
 bool everywhere = false;
+
 } // namespace
 
 bool DrawsOwnTitleBar() {
