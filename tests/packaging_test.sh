@@ -49,9 +49,14 @@ expected_files() {
     } | LC_ALL=C sort
 }
 
-# Passes when a validator's report has no line of the given levels.
-clean_report() { # clean_report REPORT PATTERN
-    ! grep -qE "$2" <<<"$1"
+# A validator passes, and its report has no line of the given levels; the report is shown.
+validates() { # validates DESCRIPTION PATTERN COMMAND...
+    local report status levels=$2
+    report=$("${@:3}" 2>&1)
+    status=$?
+    [ -n "$report" ] && echo "$report"
+    check "$1 passes, without errors or warnings" eval \
+        '[ "$status" -eq 0 ] && ! grep -qE "$levels" <<<"$report"'
 }
 
 case $mode in
@@ -65,35 +70,23 @@ install)
 
     # The menu entry: valid, in Bulgarian and English, starting the installed game with its icon.
     desktop=$root/usr/share/applications/$id.desktop
-    report=$(desktop-file-validate "$desktop" 2>&1)
-    status=$?
-    [ -n "$report" ] && echo "$report"
-    check "desktop-file-validate passes" test "$status" -eq 0
-    check "... without errors or warnings" clean_report "$report" 'error:|warning:'
+    validates desktop-file-validate 'error:|warning:' desktop-file-validate "$desktop"
     entry() { # the value of KEY in the menu entry
         awk -v key="$1" 'index($0, key "=") == 1 { print substr($0, length(key) + 2); exit }' \
             "$desktop"
     }
     check "the entry starts the installed game" test -x "$root/usr/bin/$(entry Exec)"
     check "the entry shows our icon" test "$(entry Icon)" = "$id"
-    check "Bulgarian name" test "$(entry 'Name[bg]')" = "Мигляр"
-    check "English name" test "$(entry Name)" = "Migliar"
-    check "Bulgarian comment" grep -qF 'буква' <<<"$(entry 'Comment[bg]')"
-    check "English comment" grep -q '^[A-Z][A-Za-z ,.-]*$' <<<"$(entry Comment)"
+    check "named in Bulgarian and English, a comment in each" eval '[ "$(entry "Name[bg]")" = \
+        Мигляр ] && [ "$(entry Name)" = Migliar ] && grep -qF буква <<<"$(entry "Comment[bg]")" &&
+        grep -q "^[A-Z][A-Za-z ,.-]*$" <<<"$(entry Comment)"'
     check "listed under Education and Game" \
         grep -qE '(^|;)Education;(.*;)?Game;' <<<"$(entry Categories)"
 
     # The AppStream component, alone and together with the menu entry it launches.
     metainfo=$root/usr/share/metainfo/$id.metainfo.xml
-    report=$(appstreamcli validate --no-net "$metainfo" 2>&1)
-    status=$?
-    echo "$report"
-    check "appstreamcli validate --no-net passes" test "$status" -eq 0
-    check "... without errors or warnings" clean_report "$report" '^ *[EW]:'
-    report=$(appstreamcli validate-tree --no-net "$root" 2>&1)
-    status=$?
-    check "appstreamcli validate-tree passes" test "$status" -eq 0
-    check "... without errors or warnings" clean_report "$report" '^ *[EW]:'
+    validates "appstreamcli validate" '^ *[EW]:' appstreamcli validate --no-net "$metainfo"
+    validates "appstreamcli validate-tree" '^ *[EW]:' appstreamcli validate-tree --no-net "$root"
     check "the component's id" grep -q "<id>$id</id>" "$metainfo"
     check "Bulgarian summary and description" \
         test "$(grep -cE '<(summary|p) xml:lang="bg">' "$metainfo")" -ge 2
@@ -108,10 +101,6 @@ install)
     # than that, and far less than a moved line or another letter.
     hicolor=$root/usr/share/icons/hicolor
     icon() { echo "$hicolor/${1}x$1/apps/$id.png"; }
-    for size in "${sizes[@]}"; do
-        dimensions=$(identify -format '%wx%h' "$(icon "$size")")
-        check "icon ${size}x$size ($dimensions)" test "$dimensions" = "${size}x$size"
-    done
     window_icon=$source_dir/data/migliar.png
     check "the 32-pixel icon is the window icon" cmp -s "$(icon 32)" "$window_icon"
     check "... in 8-bit palette colour" test "$(identify -format \
@@ -120,9 +109,10 @@ install)
     for size in "${sizes[@]}"; do
         drawn=$out/drawn/icons/migliar-$size.png
         [ "$size" = 32 ] && drawn=$out/drawn/migliar.png
+        dimensions=$(identify -format '%wx%h' "$(icon "$size")")
         difference=$(compare -metric AE -fuzz 20% "$drawn" "$(icon "$size")" null: 2>&1)
-        check "make-icon draws the ${size}x$size icon ($difference pixels differ)" \
-            test "$difference" = 0
+        check "icon ${size}x$size ($dimensions), as make-icon draws it ($difference pixels differ)" \
+            test "$dimensions" = "${size}x$size" -a "$difference" = 0
     done
     difference=$(compare -metric AE -fuzz 20% "$out/drawn/migliar.ico" \
         "$source_dir/data/migliar.ico" null: 2>&1)
@@ -165,11 +155,7 @@ deb)
     check "everything belongs to root" test -z "$(awk '$2 != "root/root"' <<<"$listing")"
     check "the game is rwxr-xr-x, the rest rw-r--r--" test -z "$(awk '$1 !~ /^d/ &&
         !(($6 == "./usr/bin/migliar") ? $1 == "-rwxr-xr-x" : $1 == "-rw-r--r--")' <<<"$listing")"
-    report=$(lintian --fail-on error --display-info "$deb" 2>&1)
-    status=$?
-    echo "$report"
-    check "lintian finds no error" test "$status" -eq 0
-    check "... and says nothing worse than info" clean_report "$report" '^[EW]:'
+    validates lintian '^[EW]:' lintian --fail-on error --display-info "$deb"
     ;;
 
 winres)
@@ -183,10 +169,10 @@ winres)
     has() { grep -qF -- "$1" <<<"$back"; }
     numbers="$major, $minor, $patch, $tweak"
     shown=$(printf '%d.%02d' "$major" "$minor")
-    check "file version $numbers" has "FILEVERSION $numbers"
-    check "product version $numbers" has "PRODUCTVERSION $numbers"
-    check "file version string $shown" has "VALUE \"FileVersion\", \"$shown\""
-    check "product version string $shown" has "VALUE \"ProductVersion\", \"$shown\""
+    for kind in File Product; do
+        check "${kind,,} version $numbers, shown as $shown" eval "has '${kind^^}VERSION $numbers' &&
+            has 'VALUE \"${kind}Version\", \"$shown\"'"
+    done
     check "strings in US English, Unicode" has 'BLOCK "040904B0"'
     check "translation: US English, code page 1200" has 'VALUE "Translation", 0x409, 1200'
     languages=$(grep '^LANGUAGE' <<<"$back" | sort -u)
@@ -195,8 +181,8 @@ winres)
     name='L"\x041c\x0438\x0433\x043b\x044f\x0440'
     check "product name" has "VALUE \"ProductName\", $name\""
     check "file description" has "VALUE \"FileDescription\", $name"
-    check "internal name" has 'VALUE "InternalName", "migliar"'
-    check "original file name" has 'VALUE "OriginalFilename", "migliar.exe"'
+    check "internal and original file names" eval 'has "VALUE \"InternalName\", \"migliar\"" &&
+        has "VALUE \"OriginalFilename\", \"migliar.exe\""'
     for key in CompanyName LegalCopyright LegalTrademarks; do
         check "$key names the publisher" \
             grep -q "VALUE \"$key\", .*www\.migliar\.example" <<<"$back"
