@@ -16,6 +16,7 @@
 #include <cmath>
 #include <deque>
 #include <random>
+#include <set>
 
 using namespace forms;
 using namespace Qt::StringLiterals;
@@ -24,8 +25,7 @@ namespace {
 
 constexpr int kMaxLength = 32767; // what a tally box holds at most
 const QStringList kExponents =
-    u"1e3 2.5E-7 1d300 1e308 1.7976931348623157e308 1e309 1e999 -1e999 1e-999 4.9e-324 1e-400 "
-    "9.99e307 0e999 1E+15 1e .5e400 -0 1e99999999999999999999"_s.split(u' ');
+    u"1e3 1e308 1.7976931348623157e308 1e309 1e999 -1e999 1e-400 1E+15"_s.split(u' ');
 
 quint64 setting(const char* name, quint64 fallback) {
     bool ok = false;
@@ -122,7 +122,8 @@ class Soak {
     int errorsSeen = 0, boxesSeen = 0, judged = 0, runOuts = 0;
     long long visits[6] = {}; // by State
     std::size_t fingerprint = 0;
-    int boxesLeft = 0; // runtime errors go through the real message box while some are left
+    int boxesLeft = 0;      // runtime errors go through the real message box while some are left
+    std::set<int> boxKinds; // the errors shown there
 
   private:
     // ---- Inputs ---------------------------------------------------------------------------
@@ -174,8 +175,7 @@ class Soak {
             const QWidget* widget = c->widget();
             if (handled && widget->isVisible() &&
                 QRect(widget->mapTo(window, QPoint(0, 0)), widget->size()).contains(at)) {
-                if (target)
-                    problem(u"two controls with a handler overlap at the point"_s);
+                QVERIFY2(!target, "two controls with a handler overlap at the point");
                 target = c;
             }
         }
@@ -258,56 +258,38 @@ class Soak {
         QTest::keyClick(widget, Qt::Key_V, Qt::ControlModifier);
     }
 
-    // Anything a pupil might type: numbers of every form, signs, blanks, exponents, "&H" and
-    // "&O", huge and tiny, letters, Cyrillic, the empty text and 10,000 characters.
+    // What a pupil might type: numbers that count on, the forms that overflow or do not fit a
+    // type character, words, the empty text and 10,000 characters (Val's every form of number is
+    // the fuzzer's: here each only has to reach a tally through the widget and the guess).
     QString typedText() {
         auto digits = [this](int n, const char* from = "0123456789") {
             QString s;
-            const auto size = std::strlen(from);
             for (int i = 0; i < n; ++i)
-                s += QChar(from[random_() % size]);
+                s += QChar(from[random_() % std::strlen(from)]);
             return s;
         };
-        switch (random_() % 16) {
+        switch (random_() % 10) {
         case 0:
         case 1:
             return QString::number(random_() % 1000000);
         case 2:
-            return (random_() % 2 ? u"-"_s : u"+"_s) + digits(1 + int(random_() % 6)) + u"."_s +
-                   digits(int(random_() % 6));
+            return (random_() % 2 ? u"-"_s : u" "_s) + digits(1 + int(random_() % 6)) + u"."_s +
+                   digits(int(random_() % 6)) + (random_() % 2 ? u" точки"_s : u""_s);
         case 3:
-            return QString(int(random_() % 4), u' ') + digits(1 + int(random_() % 4)) +
-                   (random_() % 2 ? u" точки"_s : u"abc"_s);
-        case 4:
             return kExponents[qsizetype(random_() % kExponents.size())];
+        case 4:
+            return u"&H"_s + digits(int(random_() % 300), "0123456789ABCDEFabcdef");
         case 5:
-            return (random_() % 2 ? u"&H"_s : u"&h"_s) +
-                   digits(int(random_() % 300), "0123456789ABCDEFabcdef");
-        case 6:
-            return u"&O"_s + digits(int(random_() % 400), "01234567");
-        case 7:
             return digits(1 + int(random_() % 400)); // past 309 digits it overflows
-        case 8:
-            return u"0."_s + QString(int(random_() % 400), u'0') + u"1"_s;
-        case 9:
-            return random_() % 2 ? u"седем"_s : u"много"_s;
-        case 10:
-            return digits(1 + int(random_() % 12), "abcXYZ!?#%*()[]_=");
-        case 11:
-            return QString();
-        case 12: { // 10,000 characters of one kind or another
+        case 6:
+            return random_() % 2 ? u"много"_s : QString();
+        case 7: { // 10,000 characters of one kind or another
             const int n = 10000;
-            const QString long_[] = {u"1"_s + QString(n - 1, u'0'), QString(n - 1, u'0') + u"7"_s,
-                                     QString(n, u'Ж')};
-            const auto kind = random_() % 4;
-            return kind < 3 ? long_[kind] : digits(n, "0123456789.eE+- &H");
+            const QString long_[] = {u"1"_s + QString(n - 1, u'0'), QString(n, u'Ж')};
+            return random_() % 3 < 2 ? long_[random_() % 2] : digits(n, "0123456789.eE+- &H");
         }
-        case 13:
-            return QString(QChar(u'А' + int(random_() % 64))) + digits(int(random_() % 3));
-        case 14: // odd characters: full-width and other scripts' digits, signs, symbols
-            return QString(QChar(u"７٣½Ⅻ€№∞−"[random_() % 8])) + digits(int(random_() % 3));
         default:
-            return digits(1 + int(random_() % 20), "0123456789+-.eEdD&HhOo ");
+            return digits(1 + int(random_() % 20), "0123456789+-.eEdD&HhOo%! ");
         }
     }
 
@@ -377,11 +359,6 @@ class Soak {
             expectedErrors_ = 1; // nothing else changes, and the reveal goes on
             return;
         }
-        // A tally of plain digits counts on in plain digits.
-        bool plain = false;
-        const qlonglong n = tally.toLongLong(&plain);
-        if (plain && n >= 0 && n < 999'999'999'999'999 && counted != QString::number(n + 1))
-            problem(u"the tally \"%1\" counted on to \"%2\""_s.arg(tally, counted));
         tally = counted;
         model_.message = verdict(right ? u"Да"_s : u"Не"_s, model_.steps);
         model_.timer = false;
@@ -412,17 +389,19 @@ class Soak {
     void reported(const RuntimeError& error) {
         errors_.push_back(error.number());
         ++errorsSeen;
-        if (boxesLeft <= 0)
-            return;
+        if (boxesLeft <= 0 && boxKinds.count(error.number()))
+            return; // the first errors, and the first of each kind, go through the real box
         --boxesLeft;
         ++boxesSeen;
+        boxKinds.insert(error.number());
         Form::ShowErrorBox(error);
         // Each error the tallies can raise, with its own text.
         const QString said = error.number() == Overflow ? u"6:\nПрепълване"_s
                              : error.number() == TypeMismatch ? u"13:\nНесъвместими типове"_s
                                                               : u"?"_s;
-        if (const QString shown = closeErrorBox(); !shown.endsWith(said))
-            problem(u"error %1: the box said \"%2\""_s.arg(error.number()).arg(shown));
+        const QString shown = closeErrorBox();
+        QVERIFY2(shown.endsWith(said),
+                 qPrintable(u"error %1: the box said "_s.arg(error.number()) + shown));
     }
 
     // ---- The checks -------------------------------------------------------------------------
@@ -432,19 +411,8 @@ class Soak {
             problem_ = what;
     }
 
+    // After each input, a problem found on the way or a failed comparison is the verdict.
     QString check() {
-        // Only the inputs that should reach a handler did, each once.
-        if (calls_ != expected_)
-            problem(u"handlers called: %1, expected: %2"_s.arg(calls_.join(u' '),
-                                                               expected_.join(u' ')));
-        if (!draws_.empty())
-            problem(u"%1 random numbers drawn and not used"_s.arg(draws_.size()));
-        if (int(errors_.size()) != expectedErrors_)
-            problem(u"%1 runtime errors reported, %2 expected"_s.arg(errors_.size())
-                        .arg(expectedErrors_));
-        for (int number : errors_)
-            if (number != Overflow && number != TypeMismatch)
-                problem(u"runtime error %1"_s.arg(number));
         compareWholeState();
         ++visits[int(stateOf(w_))];
         QString found;
@@ -452,24 +420,16 @@ class Soak {
         return found;
     }
 
-    // Everything the player can see and the handlers keep, the game's against the model's, in
-    // one place: the first field that differs is the problem.
+    // Everything the player can see and the handlers keep, the game's against the model's: only
+    // the inputs that should reach a handler did, each once, with every number it drew used.
     void compareWholeState() {
         Migliar& w = w_;
         const Model& m = model_;
-        auto same = [this](const QString& what, const QVariantList& game,
-                           const QVariantList& model) {
-            if (game == model)
-                return;
-            auto text = [](const QVariantList& values) {
-                QStringList parts;
-                for (const QVariant& v : values)
-                    parts << v.toString().left(60);
-                return parts.join(u' ');
-            };
-            problem(
-                u"%1: the game has \"%2\", the model \"%3\""_s.arg(what, text(game), text(model)));
-        };
+        QCOMPARE(calls_, expected_);
+        QCOMPARE(draws_.size(), std::size_t(0));
+        QCOMPARE(int(errors_.size()), expectedErrors_);
+        for (int number : errors_)
+            QVERIFY(number == Overflow || number == TypeMismatch);
         // Enabled, its widget enabled, shown, its widget shown.
         auto gates = [](const Control& c) {
             return QVariantList{c.Enabled(), c.widget()->isEnabled(), c.Visible(),
@@ -485,33 +445,30 @@ class Soak {
             const QRect r = PixelRect(left, top, size, size);
             return QVariantList{left, top, size, size, r.x(), r.y(), r.width(), r.height()};
         };
-        same(u"Timer1.Enabled"_s, {w.Timer1.Enabled()}, {m.timer});
-        same(u"Покажи"_s, gates(w.Command1(0)), open(m.show));
-        same(u"Чисти"_s, gates(w.Command1(1)), open(true));
+        QCOMPARE(w.Timer1.Enabled(), m.timer);
+        QCOMPARE(gates(w.Command1(0)), open(m.show));
+        QCOMPARE(gates(w.Command1(1)), open(true));
         for (int n = 0; n <= 4; ++n)
-            same(u"Option1(%1), and its Value"_s.arg(n),
-                 gates(w.Option1(n)) << w.Option1(n).Value(), open(m.options) << (n == m.mode));
-        same(u"RevealMode"_s, {int(w.RevealMode.value())}, {m.mode});
-        same(u"StepCount"_s, {u""_s & w.StepCount}, {QString::number(m.steps)});
-        same(u"the cover"_s, place(w.Picture1), placed(m.coverLeft, m.coverTop));
-        same(u"the letter box"_s, place(w.Text2), placed(480, 1320));
-        same(u"the hidden letter, as shown"_s, {w.Text2.Text(), shown(w.Text2)},
-             {m.letter, m.letter});
-        same(u"Label2's members"_s, {w.Label2.Count()}, {31});
-        same(u"Label2(0)"_s, gates(w.Label2(0)), {true, true, false, false});
+            QCOMPARE(gates(w.Option1(n)) << w.Option1(n).Value(), open(m.options) << (n == m.mode));
+        QCOMPARE(int(w.RevealMode.value()), m.mode);
+        QCOMPARE(u""_s & w.StepCount, QString::number(m.steps));
+        QCOMPARE(place(w.Picture1), placed(m.coverLeft, m.coverTop));
+        QCOMPARE(place(w.Text2), placed(480, 1320));
+        QCOMPARE((QStringList{w.Text2.Text(), shown(w.Text2)}), (QStringList{m.letter, m.letter}));
+        QCOMPARE(w.Label2.Count(), 31);
+        QCOMPARE(gates(w.Label2(0)), (QVariantList{true, true, false, false}));
         for (int k = 1; k <= 30; ++k) {
             const Label& label = w.Label2(k);
-            same(u"Label2(%1)"_s.arg(k),
-                 QVariantList{label.Caption()} + gates(label) + place(label),
-                 QVariantList{kLetters.mid(k - 1, 1)} + open(true) +
-                     placed(120 + 455 * ((k - 1) % 15 + 1), k <= 15 ? 3455 : 3910, 405));
+            QCOMPARE(QVariantList{label.Caption()} + gates(label) + place(label),
+                     QVariantList{kLetters.mid(k - 1, 1)} + open(true) +
+                         placed(120 + 455 * ((k - 1) % 15 + 1), k <= 15 ? 3455 : 3910, 405));
         }
-        same(u"the quotation, hidden"_s, {w.Text1(1).widget()->isVisible(), w.Text1(1).Text()},
-             {false, quotation_});
-        same(u"the message"_s, {w.Text1(0).Text()}, {m.message});
+        QVERIFY(!w.Text1(1).widget()->isVisible()); // the quotation
+        QCOMPARE(w.Text1(1).Text(), quotation_);
+        QCOMPARE(w.Text1(0).Text(), m.message);
         for (int i = 0; i < 2; ++i)
-            same(u"Text3(%1), as shown"_s.arg(i), {w.Text3(i).Text(), shown(w.Text3(i))},
-                 {m.tally[i], m.tally[i]});
+            QCOMPARE((QStringList{w.Text3(i).Text(), shown(w.Text3(i))}),
+                     (QStringList{m.tally[i], m.tally[i]}));
         fingerprint = fingerprint * 31 + qHash(w.Text1(0).Text()) + qHash(w.Text2.Text()) +
                       qHash(w.Text3(0).Text()) + qHash(w.Text3(1).Text()) +
                       std::size_t(w.StepCount.AsInteger().value()) * 7 +
@@ -549,32 +506,45 @@ class Soak {
 
 } // namespace
 
+// Plays `inputs` inputs; at the first failure, says which input it was, the last ones before it
+// and how to play the same game up to it.
+bool playOn(Soak& soak, quint64 inputs, quint64 seed) {
+    std::deque<QString> recent;
+    for (quint64 n = 1; n <= inputs; ++n) {
+        const QString problem = soak.step();
+        recent.push_back(soak.last);
+        if (recent.size() > 12)
+            recent.pop_front();
+        if (problem.isEmpty() && !QTest::currentTestFailed())
+            continue; // formatted only now: the soak keeps its speed
+        const QString where =
+            u"input %1: %2\nthe last inputs:\n  %3\nplay it again: "
+            "MIGLIAR_SOAK_SEED=%4 MIGLIAR_SOAK_INPUTS=%1 tests/soak_test"_s.arg(
+                QString::number(n), problem,
+                QStringList(recent.begin(), recent.end()).join(u"\n  "_s), QString::number(seed));
+        if (!QTest::currentTestFailed())
+            QTest::qFail(qPrintable(where), __FILE__, __LINE__);
+        else
+            qWarning("%s", qPrintable(where));
+        return false;
+    }
+    return true;
+}
+
 class SoakTest : public QObject {
     Q_OBJECT
 
   private slots:
     void aLongRandomGameKeepsEveryRule() {
         // One seed unless another is asked for, so that the verdict is the code's, never the
-        // clock's; this one shows both errors a tally can raise through the real box early on.
+        // clock's.
         const quint64 seed = setting("MIGLIAR_SOAK_SEED", 172098902);
         const quint64 inputs = setting("MIGLIAR_SOAK_INPUTS", 100'000);
         qInfo("soak: seed %llu, %llu inputs", seed, inputs);
         Soak soak(seed);
         soak.boxesLeft = 3; // the first errors through the real message box, then counted
-        std::deque<QString> recent;
-        for (quint64 n = 1; n <= inputs; ++n) {
-            const QString problem = soak.step();
-            recent.push_back(soak.last);
-            if (recent.size() > 12)
-                recent.pop_front();
-            if (!problem.isEmpty()) // formatted only then: the soak keeps its speed
-                QFAIL(
-                    qPrintable(u"input %1: %2\nthe last inputs:\n  %3\nplay it again: "
-                               "MIGLIAR_SOAK_SEED=%4 MIGLIAR_SOAK_INPUTS=%1 tests/soak_test"_s.arg(
-                                   QString::number(n), problem,
-                                   QStringList(recent.begin(), recent.end()).join(u"\n  "_s),
-                                   QString::number(seed))));
-        }
+        if (!playOn(soak, inputs, seed))
+            return;
         qInfo(
             "soak: %llu inputs survived: %d guesses judged, %d reveals ran out, %d runtime errors "
             "reported (%d through the message box); states after an input: %lld ready, %lld "
@@ -584,8 +554,9 @@ class SoakTest : public QObject {
         if (inputs < 20'000)
             return;
         // A game that never got somewhere could not have caught a fault there.
-        QVERIFY(soak.boxesSeen > 0);
-        QVERIFY(soak.judged > 0 && soak.runOuts > 0);
+        QCOMPARE(soak.boxKinds, (std::set<int>{Overflow, TypeMismatch}));
+        QVERIFY(soak.judged > 0);
+        QVERIFY(soak.runOuts > 0);
         QVERIFY(std::all_of(soak.visits, soak.visits + 5, [](long long n) { return n > 0; }));
     }
 
@@ -594,8 +565,7 @@ class SoakTest : public QObject {
         std::size_t prints[2];
         for (std::size_t& print : prints) {
             Soak soak(20240611);
-            for (int n = 0; n < 3000; ++n)
-                QVERIFY(soak.step().isEmpty());
+            QVERIFY(playOn(soak, 3000, 20240611));
             print = soak.fingerprint;
         }
         QCOMPARE(prints[0], prints[1]);
