@@ -115,8 +115,10 @@ class Browser:
         # network.
         if not os.access(driver, os.X_OK):
             raise RuntimeError(f"no {driver}: scripts/deps browsers installs it")
-        self.service = kind(driver, log_path=log, env=self.env,
-                            popen_kw={"preexec_fn": die_with_us})
+        # chromedriver is told its log itself: later Selenium reads log_path only for WebKit's.
+        logging = ({"service_args": [f"--log-path={log}"]} if kind is ChromeService
+                   else {"log_path": log})
+        self.service = kind(driver, env=self.env, popen_kw={"preexec_fn": die_with_us}, **logging)
         return self.service
 
     def start_firefox(self, log):
