@@ -1,5 +1,5 @@
-"""The game as a screen reader meets it (AT-SPI), where the back end has a session bus for it
-(X11, Wayland), and the checks only that view can make."""
+"""The game as a screen reader meets it (AT-SPI, on X11 and Wayland), and the checks only that
+view can make."""
 
 import re
 import time
@@ -42,6 +42,15 @@ def children(accessible):
     return [accessible.get_child_at_index(i) for i in range(accessible.get_child_count())]
 
 
+def descendants(*roots, opens=lambda part: True):
+    """The roots and the parts under those that opens() lets in, breadth first."""
+    found = list(roots)
+    for part in found:
+        if opens(part):
+            found.extend(children(part))
+    return found
+
+
 class AtspiGame(Game):
     reads = True
 
@@ -65,19 +74,15 @@ class AtspiGame(Game):
             parts = children(self.top)
             self.client = max(parts, key=lambda part: part.get_child_count())
             self.others = [part for part in parts if part != self.client]
-        self.controls, self.letters, self.all = {}, {}, []
-        frames = [self.client]
-        while frames:
-            for child in children(frames.pop()):
-                self.all.append(child)
-                name = child.get_name()
-                if child.get_role() == Atspi.Role.PANEL:
-                    frames.append(child)  # the options live in the frame
-                if child.get_role() == Atspi.Role.LABEL and len(name) == 1:
-                    if has(child, "showing"):
-                        self.letters[name] = child
-                    continue
-                self.controls.setdefault(name, child)
+        # The options live in the frame.
+        self.all = descendants(self.client, opens=lambda part: part == self.client
+                               or part.get_role() == Atspi.Role.PANEL)[1:]
+        self.controls, self.letters = {}, {}
+        for part in self.all:
+            if part.get_role() != Atspi.Role.LABEL or len(part.get_name()) != 1:
+                self.controls.setdefault(part.get_name(), part)
+            elif has(part, "showing"):
+                self.letters[part.get_name()] = part
 
     def state(self, name, state):
         return has(self.controls[name], state)
@@ -106,29 +111,21 @@ class AtspiGame(Game):
                 return name
         return None
 
-    def windows(self):
-        return children(self.app)
-
     def error_box_accessible(self):
-        return next((w for w in self.windows()
+        return next((w for w in children(self.app)
                      if w.get_name() == ERROR_TITLE and has(w, "showing")), None)
 
-    error_box = error_box_accessible
+    error_box = error_box_accessible  # the X11 game's own error_box() is its X window
 
     def error_text(self):
-        texts, stack = [], [self.error_box_accessible()]
-        while stack:
-            part = stack.pop(0)
-            if part.get_role() == Atspi.Role.LABEL and part.get_name():
-                texts.append(part.get_name())
-            stack.extend(children(part))
-        return "\n".join(texts)
+        return "\n".join(part.get_name() for part in descendants(self.error_box_accessible())
+                         if part.get_role() == Atspi.Role.LABEL and part.get_name())
 
 
 
 def popup_shown_by(trigger, timeout=3):
-    """Does trigger() and gives the menu that pops up. A menu is no child of the window: a
-    screen reader learns of it from the event it raises when it shows."""
+    """Does trigger() and gives the menu that pops up: a screen reader learns of it from the event
+    it raises when it shows, being no child of the window."""
     from gi.repository import GLib
     found = []
 
@@ -140,10 +137,7 @@ def popup_shown_by(trigger, timeout=3):
     listener.register("object:state-changed:showing")
     try:
         trigger()
-        end = time.monotonic() + timeout
-        while not found and time.monotonic() < end:
-            GLib.MainContext.default().iteration(False)
-            time.sleep(0.01)
+        wait_for(lambda: (GLib.MainContext.default().iteration(False), found)[1], timeout, 0.01)
     finally:
         listener.deregister("object:state-changed:showing")
     return found[0] if found else None
@@ -155,29 +149,27 @@ def popup_shown_by(trigger, timeout=3):
 def names(game):
     group("names a screen reader hears")
     check("the window says its title", game.top.get_name() == TITLE, game.top.get_name())
-    expected = {
-        MESSAGE: Atspi.Role.TEXT, QUOTE: Atspi.Role.TEXT, LETTER: Atspi.Role.TEXT,
-        RIGHT_TALLY: Atspi.Role.TEXT, WRONG_TALLY: Atspi.Role.TEXT, COVER_NAME: None,
-        "Мигляр": Atspi.Role.LABEL, "Вярно:": Atspi.Role.LABEL, "Грешно:": Atspi.Role.LABEL,
-        "Покажи": Atspi.Role.PUSH_BUTTON, "Чисти": Atspi.Role.PUSH_BUTTON,
-        "Начин за показване": None, **{mode: Atspi.Role.RADIO_BUTTON for mode in MODES}}
+    role = Atspi.Role
+    expected = {**dict.fromkeys((MESSAGE, QUOTE, LETTER, RIGHT_TALLY, WRONG_TALLY), role.TEXT),
+                **dict.fromkeys(("Мигляр", "Вярно:", "Грешно:"), role.LABEL),
+                **dict.fromkeys(("Покажи", "Чисти"), role.PUSH_BUTTON), COVER_NAME: None,
+                "Начин за показване": None, **dict.fromkeys(MODES, role.RADIO_BUTTON)}
     for name, role in expected.items():
         found = game.controls.get(name)
         check(f"'{name}'" + (f" is a {found.get_role_name()}" if found else ""),
               found is not None and (role is None or found.get_role() == role))
     check("the 30 letter labels say their letters", "".join(sorted(game.letters)) == LETTERS,
           "".join(sorted(game.letters)))
-    cyrillic = re.compile("[А-Яа-я]")
     nameless = [f"{a.get_role_name()} '{a.get_name()}'" for a in game.all
-                if not cyrillic.search(a.get_name())]
+                if not re.search("[А-Яа-я]", a.get_name())]
     check("every control has a Bulgarian name", not nameless, nameless)
     check("the quotation is hidden from the reader too", not has(game.controls[QUOTE], "showing"))
     check("the message box holds the task",
           game.text(MESSAGE).startswith("В ред житейски ситуации"), game.text(MESSAGE)[:40])
     check("the tallies are empty", game.text(RIGHT_TALLY) == game.text(WRONG_TALLY) == "")
     check("'Случайно' is selected", game.state("Случайно", "checked"))
-    on_box = game.cover() == game.extents(game.controls[LETTER])
-    check("the cover lies exactly on the letter box", on_box)
+    check("the cover lies exactly on the letter box",
+          game.cover() == game.extents(game.controls[LETTER]))
 
 
 def focus(game):
@@ -196,8 +188,7 @@ def focus(game):
     check("Tab walks the focus order round, skipping the hidden quotation, labels and the frame "
           "(and a title bar's close button)", walked == expected and len(options) == 1, walked)
     check("Tab enters the options at the selected one", options == ["Случайно"], options)
-    for _ in range(4):  # back over the message box and the tallies
-        game.key("shift+Tab")
+    game.key(*["shift+Tab"] * 4)  # back over the message box and the tallies
     inside = wait_for(lambda: game.focused() == options[0], 2) if options else False
     game.key("Up")  # from "Случайно", the last option
     moved = wait_for(lambda: (lambda f: f if f in MODES and f != options[0] else None)(
@@ -206,8 +197,7 @@ def focus(game):
     chosen = moved and wait_for(lambda: game.state(moved, "checked"), 2)
     check("Shift+Tab comes back to the options; an arrow key moves among them, space selects",
           inside and moved and chosen, (options, moved, chosen))
-    game.key("shift+Tab")
-    game.key("shift+Tab")
+    game.key("shift+Tab", "shift+Tab")
     check("... and Shift+Tab goes on backwards", wait_for(lambda: game.focused() == "Покажи", 2),
           game.focused())
 

@@ -88,8 +88,7 @@ def overlap(a, b):
 
 
 def verdict_steps(text, verdict):
-    """The step count of a verdict text, or None when it is not exactly a verdict. A reader gets
-    each line break as one newline."""
+    """The step count of a verdict text (each line break one newline), None if not exactly one."""
     found = re.fullmatch(verdict + r"\nСлед брой стъпки: (\d+)\n", text or "")
     return int(found.group(1)) if found else None
 
@@ -98,8 +97,7 @@ def verdict_steps(text, verdict):
 
 
 class Shot:
-    """A screenshot, read at the game's client area: at(0, 0) is its top-left pixel, wherever
-    the client area lies in the picture (origin)."""
+    """A screenshot read at the game's client area: at(0, 0) is its top-left pixel (origin)."""
 
     def __init__(self, path, origin=(0, 0), size=None):
         from PIL import Image
@@ -135,16 +133,14 @@ class Shot:
 
 
 def letter_box_points():
-    """The letter box's pixels but its four corners, which its rounded frame leaves to the
-    window's colour."""
+    """The letter box's pixels but the four corners its rounded frame leaves to the window's."""
     x, y, w, h = rect(LETTER_BOX)
     corners = {(x, y), (x + w - 1, y), (x, y + h - 1), (x + w - 1, y + h - 1)}
     return [(i, j) for j in range(y, y + h) for i in range(x, x + w) if (i, j) not in corners]
 
 
 def covered_steps(shot, mode):
-    """The steps n whose cover, slid n steps the mode's way, hides exactly what the shot shows
-    hidden of the letter box."""
+    """The steps n whose cover, slid the mode's way, hides what the shot shows of the box hidden."""
     hidden = {p for p in letter_box_points() if shot.at(*p) == COVER}
     steps = []
     for n in range(0, 101):
@@ -155,9 +151,8 @@ def covered_steps(shot, mode):
 
 
 def client_area(shot):
-    """Where the client area lies on the output. The window's background colour runs down its
-    left edge, and it is the rightmost and lowest of that colour; the game's icon in the title
-    bar, above, has some too."""
+    """Where the client area lies on the output: the rightmost and lowest of the window's colour,
+    which runs down its left edge (the title bar's icon, above, has some too)."""
     wanted = bytes(BACKGROUND)
     width, height = shot.full
     left, right = width, -1

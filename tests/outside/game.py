@@ -1,10 +1,6 @@
-"""The game in a process of its own, seen from outside. Each back end (X11, Wayland, Windows
-under Wine) gives the same few acts and looks; the checks use only these.
-
-A back end gives click(region), key(*names), type(text), shot(what), text(name), close(),
-error_box() and shown() (the windows that show: title and place); where a screen reader's view
-is there (reads), also state(), cover(), focused() and the accessible objects themselves; and
-what the flags below name."""
+"""The game in a process of its own, seen from outside: the few acts and looks every back end
+gives the checks (click, key, type, shot, text, close, error_box, shown), and, where a screen
+reader's view is there (reads), state, cover, focused and the accessible objects."""
 
 import os
 import re
@@ -39,21 +35,22 @@ class Game:
         self.shots += 1
         return os.path.join(self.out, f"{self.prefix}-{self.name}-{self.shots:02}-{what}.png")
 
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *_):
+        self.stop()
+
     def ended(self, timeout):
         try:
             return self.process.wait(timeout)
         except subprocess.TimeoutExpired:
             return None
 
-    def state(self, name, state):
-        return None
-
     def written(self):
-        """What the game wrote to its output, less the warnings of Qt's that the suite's own
-        screen reader may draw by asking at the wrong moment: about a text box whose text was
-        just replaced (seen once, on Wayland in the sanitizer build: "QTextCursor::setPosition:
-        Position '1042' out of range"), and, with Qt 6.8, about a control that went with the
-        window it closed ("qt.accessibility.atspi: Could not find accessible on path: ...")."""
+        """What the game wrote to its output, less Qt's warnings that the suite's own reader
+        draws by asking at the wrong moment: of a text just replaced (once, on Wayland, in the
+        sanitizer build) and, with Qt 6.8, of a control gone with the closed window."""
         with open(self.log, errors="replace") as log:
             return re.sub(r"(?m)^(QTextCursor::setPosition: Position '\d+' out of range|"
                           r"qt\.accessibility\.atspi: Could not find accessible on path: .*)\n?",
@@ -63,8 +60,7 @@ class Game:
         return self.text(LETTER)
 
     def text(self, name):
-        """A text box's text as a player copies it (where no screen reader tells it): a click
-        into the box, then copied()."""
+        """A text box's text as a player copies it: a click into the box, then copied()."""
         if name == LETTER:
             # The letter box is the next focus stop after the message box, and copies its letter
             # even while the cover hides it.
@@ -88,14 +84,12 @@ class Game:
         self.click(rect(BUTTONS[button]))
 
     def screen_steps(self, mode, what):
-        """The steps the cover stands at as a fresh shot shows it, taken again when it caught the
-        game halfway through redrawing a move."""
-        steps = []
+        """The steps the cover stands at in a fresh shot, taken again if it caught a redraw."""
         for _ in range(3):
             steps = covered_steps(self.shot(what), mode)
             if steps:
-                break
-        return steps
+                return steps
+        return []
 
     def cover_steps(self, mode, what):
         """The steps the cover stands at: where the toolkit says it is, or else on the screen."""
@@ -106,9 +100,8 @@ class Game:
 
     def uncovered(self):
         """A shot once the whole letter box shows, or None."""
-        shot = Shot(self.take(os.path.join(self.out, f"{self.prefix}-{self.name}-uncovered.png")),
-                    *self.client_place())
-        return shot if not any(shot.at(*p) == COVER for p in letter_box_points()) else None
+        shot = Shot(self.take(self.log[:-4] + "-uncovered.png"), *self.client_place())
+        return None if any(shot.at(*p) == COVER for p in letter_box_points()) else shot
 
     def raise_error(self):
         """Tallies that no number can hold, then a guess in a reveal: the error box. Gives the
@@ -128,11 +121,8 @@ class Game:
 
     def drawn(self, what, timeout):
         """A shot once the window is drawn (its background showing), or None."""
-        def shot_if_drawn():
-            shot = self.shot(what)
-            return shot if shot.at(5, 60) == BACKGROUND else None
-
-        return wait_for(shot_if_drawn, timeout)
+        return wait_for(lambda: (lambda shot: shot.at(5, 60) == BACKGROUND and shot)(
+            self.shot(what)), timeout)
 
     # The game's own X window (the game's on X11, Wine's for Windows), driven with xdotool.
     def xdotool(self, *argv):
@@ -154,18 +144,15 @@ class Game:
 
     def copied(self):
         """Ctrl+A, Ctrl+C where the focus is, and what reaches the X clipboard."""
-        sentinel = subprocess.Popen(["xclip", "-selection", "clipboard", "-i"], env=self.env,
-                                    stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
-                                    stderr=subprocess.DEVNULL)
-        sentinel.communicate(b"\x01nothing")
+        subprocess.run(["xclip", "-selection", "clipboard", "-i"], env=self.env,
+                       input=b"\x01nothing", stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         time.sleep(0.2)
         self.key("ctrl+a", "ctrl+c")
 
         def read():
-            text = subprocess.run(["xclip", "-selection", "clipboard", "-o", "-t",
-                                   "UTF8_STRING"], env=self.env, capture_output=True,
-                                  timeout=5).stdout
-            text = text.decode(errors="replace").replace("\r\n", "\n")
+            text = subprocess.run(["xclip", "-selection", "clipboard", "-o", "-t", "UTF8_STRING"],
+                                  env=self.env, capture_output=True, timeout=5).stdout.decode(
+                                      errors="replace").replace("\r\n", "\n")
             return None if text == "\x01nothing" else text
         # An empty box copies nothing: the clipboard keeps what was there, and the box is empty.
         return wait_for(read, 3) or ""

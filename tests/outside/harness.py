@@ -1,12 +1,14 @@
 """What every outside suite shares: checks and their report, polling, and the processes a suite
 starts (an X server, a session bus), every one of them ours to end."""
 
+import contextlib
 import ctypes
 import os
 import select
 import signal
 import subprocess
 import sys
+import tempfile
 import time
 import traceback
 
@@ -20,12 +22,9 @@ def group(title):
 
 def check(description, ok, detail=""):
     global passed, failed
-    if ok:
-        passed += 1
-        print(f"ok   {description}", flush=True)
-    else:
-        failed += 1
-        print(f"FAIL {description}" + (f": {detail}" if detail != "" else ""), flush=True)
+    passed, failed = passed + bool(ok), failed + (not ok)
+    said = f": {detail}" if detail != "" else ""
+    print(f"ok   {description}" if ok else f"FAIL {description}{said}", flush=True)
     return ok
 
 
@@ -78,130 +77,95 @@ class Processes:
         # Whatever our children start and leave behind comes back to us, not to init.
         libc.prctl(PR_SET_CHILD_SUBREAPER, 1)
 
-    def start(self, argv, group=False, before=None, log=None, **options):
-        """Starts argv, its output to the file `log` where named; `before` runs in the child
-        just before it (to set up its descriptors)."""
-        def prepare():
-            die_with_us()
-            if before:
-                before()
+    def start(self, argv, group=False, log=None, **options):
+        """Starts argv, its output to the file `log` where named."""
         if log:
             with open(log, "w") as output:
-                return self.start(argv, group, before, stdout=output, stderr=subprocess.STDOUT,
-                                  **options)
-        process = subprocess.Popen(argv, preexec_fn=prepare, start_new_session=group,
+                return self.start(argv, group, stdout=output, stderr=subprocess.STDOUT, **options)
+        process = subprocess.Popen(argv, preexec_fn=die_with_us, start_new_session=group,
                                    stdin=subprocess.DEVNULL, **options)
         process.leads_group = group
         self.started.append(process)
         return process
 
     def stop(self, process):
-        group = process.leads_group
-        if process.poll() is None:
-            try:
-                if group:
-                    os.killpg(process.pid, signal.SIGTERM)
-                else:
-                    process.terminate()
-                process.wait(3)
-            except (subprocess.TimeoutExpired, ProcessLookupError):
-                process.kill()
-                process.wait()
-        elif group:  # the leader is gone; what it spawned may still be there
-            try:
+        with contextlib.suppress(ProcessLookupError):
+            if process.leads_group:  # the group, even once its leader is gone
                 os.killpg(process.pid, signal.SIGTERM)
-            except ProcessLookupError:
-                pass
+            elif process.poll() is None:
+                process.terminate()
+        try:
+            process.wait(3)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
 
     def stop_all(self):
         for process in reversed(self.started):
             self.stop(process)
         # Services the buses started on demand were reparented to us: end them by pid and reap.
-        me = os.getpid()
-        for pid in orphans_of(me):
-            try:
-                os.kill(pid, signal.SIGTERM)
-            except ProcessLookupError:
-                pass
-        end = time.monotonic() + 3
-        while time.monotonic() < end:
-            try:
-                pid, _ = os.waitpid(-1, os.WNOHANG)
-            except ChildProcessError:
-                break
-            if pid == 0:
-                time.sleep(0.05)
-        for pid in orphans_of(me):
-            os.kill(pid, signal.SIGKILL)
+        for signum in (signal.SIGTERM, signal.SIGKILL):
+            for pid in orphans_of(os.getpid()):
+                with contextlib.suppress(ProcessLookupError):
+                    os.kill(pid, signum)
+            wait_for(reaped, 3)
+
+
+def reaped():
+    """Reaps every child that has ended; true once none is left."""
+    try:
+        while os.waitpid(-1, os.WNOHANG)[0]:
+            pass
+    except ChildProcessError:
+        return True
+    return False
 
 
 def orphans_of(parent):
     found = []
-    for entry in os.listdir("/proc"):
-        if entry.isdigit():
-            try:
-                with open(f"/proc/{entry}/stat") as stat:
-                    fields = stat.read().rsplit(")", 1)[1].split()
-            except OSError:
-                continue
-            if int(fields[1]) == parent and fields[0] != "Z":
-                found.append(int(entry))
+    for entry in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open(f"/proc/{entry}/stat") as stat:
+                fields = stat.read().rsplit(")", 1)[1].split()
+        except OSError:
+            continue
+        if int(fields[1]) == parent and fields[0] != "Z":
+            found.append(int(entry))
     return found
 
 
-def read_line(fd, timeout):
-    """One line from a pipe, or None when nothing comes in time."""
-    data = b""
-    end = time.monotonic() + timeout
-    while not data.endswith(b"\n"):
-        ready, _, _ = select.select([fd], [], [], max(0, end - time.monotonic()))
-        if not ready:
-            return None
-        chunk = os.read(fd, 256)
-        if not chunk:
-            break
-        data += chunk
-    return data.decode().strip() or None
-
-
 def started_with_output(processes, argv, what, **options):
-    """Starts a server that writes one line when it is ready (its display, its address) to the
-    pipe it is given as {fd}, and gives that line."""
+    """Starts a server that writes a line to the pipe {fd} once ready, and gives the line."""
     read, write = os.pipe()
     processes.start([a.format(fd=write) for a in argv], pass_fds=(write,),
                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, **options)
     os.close(write)
-    line = read_line(read, 15)
-    os.close(read)
+    with os.fdopen(read, "rb") as pipe:  # the line comes in one write
+        line = pipe.readline().decode().strip() if select.select([pipe], [], [], 15)[0] else ""
     if not line:
         raise RuntimeError(f"{what} did not start")
     return line
 
 
 def start_xvfb(processes):
-    """A private Xvfb at 96 DPI, with room for the window at twice its size; it picks a free
-    display itself. Gives the display's name."""
-    number = started_with_output(processes, ["Xvfb", "-displayfd", "{fd}", "-noreset", "-nolisten",
-                                             "tcp", "-screen", "0", "1280x1024x24", "-dpi", "96"],
-                                 "Xvfb")
-    return f":{number}"
+    """A private Xvfb at 96 DPI, room for the window at twice its size, on a free display."""
+    return ":" + started_with_output(processes, ["Xvfb", "-displayfd", "{fd}", "-noreset",
+                                                 "-nolisten", "tcp", "-screen", "0", "1280x1024x24",
+                                                 "-dpi", "96"], "Xvfb")
 
 
 def start_bus(processes, env):
-    """A session bus of our own, in a process group of its own with what it starts on demand
-    (the accessibility bus and its registry). Gives its address."""
+    """A session bus in a process group of its own, with what it starts on demand (the
+    accessibility bus and its registry). Gives its address."""
     return started_with_output(processes, ["dbus-daemon", "--session", "--nofork", "--nopidfile",
                                            "--print-address={fd}"], "dbus-daemon", group=True,
                                env=env)
 
 
 def private_runtime(env):
-    """XDG_RUNTIME_DIR as the game wants it: a folder of ours, 0700. Gives the folder when it had
-    to be made, for the suite to remove."""
-    runtime = env.get("XDG_RUNTIME_DIR")
-    made = None
+    """XDG_RUNTIME_DIR as the game wants it, 0700; gives the folder where it made one."""
+    runtime, made = env.get("XDG_RUNTIME_DIR"), None
     if not runtime or not os.path.isdir(runtime):
-        import tempfile
         runtime = made = tempfile.mkdtemp(prefix="migliar-runtime-")
     os.chmod(runtime, 0o700)
     env["XDG_RUNTIME_DIR"] = runtime

@@ -1,8 +1,6 @@
 #!/usr/bin/python3
-"""The built game from outside, as a pupil and a screen reader meet it, on each platform: the
-checks are written once (checks.py, atspi.py), each platform has its back end (x11.py,
-wayland.py, windows.py) and the few checks only it can make. Here stands which check runs where.
-Screenshots and logs are left in ARTEFACT_FOLDER, named after the platform.
+"""The built game from outside, as a pupil and a screen reader meet it: which check (checks.py,
+atspi.py, a back end's own) runs on which platform. Shots and logs go to ARTEFACT_FOLDER.
 
 Usage: run.py x11|wayland|valgrind MIGLIAR_EXECUTABLE ARTEFACT_FOLDER
        run.py windows BUILD_WINDOWS_FOLDER ARTEFACT_FOLDER
@@ -27,13 +25,11 @@ BROWSERS = ("chromium", "webkit", "firefox")
 
 def on_x11(game_path, out):
     checks.artefacts(out, "desktop")
-    session = x11.Session(game_path, out)
-    try:
+    with x11.Session(game_path, out) as session:
         x11.without_a_display(session)
         session.start()
         # A bare C locale, as on a fresh machine.
-        game = x11.X11Game(session, "game", LC_ALL="C", LANG="")
-        try:
+        with x11.X11Game(session, "game", LC_ALL="C", LANG="") as game:
             checks.the_start_shows(game)
             x11.the_window(game)
             atspi.names(game)
@@ -45,8 +41,6 @@ def on_x11(game_path, out):
                 checks.run_out(game, mode)
             checks.error_box(game)
             checks.closing(game)
-        finally:
-            game.stop()
         x11.scaled(session, small)
         x11.arguments(session, small)
         with x11.started(session, "assistive") as game:
@@ -56,19 +50,14 @@ def on_x11(game_path, out):
             ["at once", "idle", "in a reveal", "over the error box", "the box, then the game"]
             + [f"random {n}" for n in range(1, 7)])
         checks.every_start_draws_anew(session.first_letters)
-    finally:
-        session.end()
 
 
 def on_wayland(game_path, out):
     checks.artefacts(out, "wayland")
-    session = x11.Session(game_path, out)
-    try:
+    with x11.Session(game_path, out) as session:
         session.start()  # for the second Weston, and the DISPLAY a Wayland desktop also has
-        weston = wayland.Weston(session, "headless")
         # A bare C locale, as on a fresh machine.
-        game = wayland.WaylandGame(session, weston, "headless", LC_ALL="C", LANG="")
-        try:
+        with wayland.WaylandGame(session, "headless", LC_ALL="C", LANG="") as game:
             checks.the_start_shows(game)
             window = wayland.the_window(game)
             atspi.names(game)
@@ -76,15 +65,10 @@ def on_wayland(game_path, out):
             wayland.title_bar(game, window, small, active=False)
             atspi.by_assistive_technology(game, (0,))
             checks.closing(game)
-        finally:
-            game.stop()
-            weston.stop()
         wayland.compositor_gone(session)
 
         harness.group("on a Weston with a pointer: real clicks")
-        weston = wayland.Weston(session, "x11")
-        game = wayland.WaylandGame(session, weston, "pointer")
-        try:
+        with wayland.WaylandGame(session, "pointer", backend="x11") as game:
             game.click(rect(TEMPLATE))  # activates the window: the empty place of a label
             window = wayland.protocol(game.log, wayland.GEOMETRY)[-1][2:]
             wayland.title_bar(game, window, game.find_on_screen(), active=True)
@@ -94,36 +78,25 @@ def on_wayland(game_path, out):
             checks.error_box(game)
             wayland.moved_and_resized(game)
             checks.closing(game)  # by the title bar's close button, which title_bar() found
-        finally:
-            game.stop()
-            weston.stop()
-    finally:
-        session.end()
 
 
 def on_windows(build, out):
     checks.artefacts(out, "windows")
     windows.the_files(build)
-    wine = windows.Wine(build, out)
-    try:
+    with windows.Wine(build, out) as wine:
         wine.start()
         windows.qt_suites(wine)
-        game = windows.WineGame(wine, "game")
-        try:
+        with windows.WineGame(wine, "game") as game:
             checks.the_start_shows(game)
             windows.the_window(game)
             checks.start_up_pixels(game)
             checks.play(game)
             checks.run_out(game, 3)
             checks.error_box(game)
-        finally:
-            game.stop()
         checks.close_at_any_moment(
             lambda name: windows.WineGame(wine, name),
             ["at once", "in a reveal", "over the error box", "the box, then the game"])
         windows.the_installer(wine)
-    finally:
-        wine.end()
 
 
 def on_valgrind(game_path, out):
@@ -131,16 +104,13 @@ def on_valgrind(game_path, out):
     memcheck = os.path.join(out, "valgrind-memcheck.log")
     here = os.path.dirname(os.path.abspath(__file__))
     # A forked child leaves the log alone; definite leaks count as errors.
-    session = x11.Session(game_path, out, "valgrind", [
-        "valgrind", "--tool=memcheck", "-s", "--leak-check=full", "--show-leak-kinds=definite",
-        "--errors-for-leak-kinds=definite", "--child-silent-after-fork=yes", "--num-callers=40",
-        f"--suppressions={os.path.join(here, '..', 'valgrind.supp')}", "--error-exitcode=99",
-        f"--log-file={memcheck}"])
-    try:
+    with x11.Session(game_path, out, "valgrind", [
+            "valgrind", "--tool=memcheck", "-s", "--leak-check=full", "--show-leak-kinds=definite",
+            "--errors-for-leak-kinds=definite", "--child-silent-after-fork=yes",
+            "--num-callers=40", f"--suppressions={os.path.join(here, '..', 'valgrind.supp')}",
+            "--error-exitcode=99", f"--log-file={memcheck}"]) as session:
         session.start()
         x11.under_memcheck(session, memcheck)
-    finally:
-        session.end()
 
 
 def on_browser(engine, site, out):

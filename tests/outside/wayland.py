@@ -1,8 +1,7 @@
-"""The Wayland back end: the game in Weston compositors of its own, started as a Wayland
-session starts it. A headless Weston has no input devices: there the game is played through
-AT-SPI actions, the window's settings come from the game's own protocol log (WAYLAND_DEBUG) and
-pixels from the compositor's screenshots. A Weston that shows its output in a window of the
-suite's Xvfb takes xdotool's clicks there as real Wayland pointer input."""
+"""The Wayland back end: the game in Westons of its own. A headless one has no input devices:
+the game is played through AT-SPI there. One showing its output on the suite's Xvfb takes
+xdotool's clicks as real pointer input. Settings come from the game's protocol log
+(WAYLAND_DEBUG), pixels from the compositor's screenshots."""
 
 import glob
 import os
@@ -61,9 +60,6 @@ class Weston:
         finally:
             shutil.rmtree(folder, ignore_errors=True)
 
-    def stop(self):
-        self.session.processes.stop(self.process)
-
 
 # What the game asks of the compositor and what the compositor tells it, from the protocol log;
 # libwayland writes an object as interface@id, from 1.23 on as interface#id.
@@ -103,18 +99,18 @@ def protocol(log, pattern):
 
 
 class WaylandGame(AtspiGame):
-    """The game started as a Wayland desktop starts it: WAYLAND_DISPLAY and XDG_SESSION_TYPE set,
-    the platform left for Qt to choose. Its protocol log goes to its own file."""
+    """The game started as a Wayland desktop starts it, in a Weston of its own: the platform
+    left for Qt to choose. Its protocol log goes to its own file."""
 
     quiet = True  # but for the protocol log
 
-    def __init__(self, session, weston, name, **env):
+    def __init__(self, session, name, backend="headless", **env):
         super().__init__(session.out, "wayland", name)
-        self.session, self.processes, self.weston = session, session.processes, weston
+        self.processes, self.weston = session.processes, Weston(session, backend)
         self.env = session.env  # xdotool's: the Xvfb that shows Weston's output
-        self.pointer = self.closes_box = weston.pointer
+        self.pointer = self.closes_box = self.weston.pointer
         self.process = self.processes.start(
-            [session.game], env=dict(weston.env, XDG_SESSION_TYPE="wayland",
+            [session.game], env=dict(self.weston.env, XDG_SESSION_TYPE="wayland",
                                      WAYLAND_DEBUG="client", **env), log=self.log)
         self.collect()
         if not wait_for(lambda: self.find_on_screen() and self.bounds, 10, 0.2):
@@ -154,10 +150,14 @@ class WaylandGame(AtspiGame):
 
     def click_at(self, x, y, button=1):
         self.xdotool(*self.pointer_to(x, y), "click", str(button))
-        time.sleep(0.08)  # the game handles it
+        time.sleep(self.pause)  # the game handles it
 
     def activate(self):
         pass  # a click into the window gave it the keyboard
+
+    def stop(self):
+        super().stop()
+        self.processes.stop(self.weston.process)
 
     def client_size(self):
         return self.bounds[2:]  # as the output shows it
@@ -167,8 +167,7 @@ class WaylandGame(AtspiGame):
                          if not re.match(r"\[ *\d+\.\d+\] ", line))
 
     def shown(self):
-        """The windows the game has asked for and not taken down, and their titles, from the
-        protocol log; where they show is the compositor's business."""
+        """The windows the game has asked for and not taken down, by title (not place)."""
         titles, toplevel = {}, rf"xdg_toplevel({OBJECT})"
         for made, named, title, gone in re.findall(
                 rf"get_toplevel\(new id {toplevel}\)|{toplevel}\.set_title\(\"([^\"]*)\"\)|"
@@ -190,9 +189,8 @@ class WaylandGame(AtspiGame):
         grey = [(x, y) for y in range(height) for x in range(width)
                 if shot.data[3 * (y * width + x):3 * (y * width + x) + 3] == BOX_GREY
                 and not (left <= x < left + CLIENT_PIXELS[0] + 2 and top <= y < self.origin[1])]
-        columns, rows = Counter(x for x, _ in grey), Counter(y for _, y in grey)
-        xs = [x for x, n in columns.items() if n >= 30]
-        ys = [y for y, n in rows.items() if n >= 30]
+        xs = [x for x, n in Counter(x for x, _ in grey).items() if n >= 30]
+        ys = [y for y, n in Counter(y for _, y in grey).items() if n >= 30]
         if not xs or not ys:
             return
         right, top = max(xs), min(ys)
@@ -208,26 +206,16 @@ class WaylandGame(AtspiGame):
             atspi.act(self.controls[button], "Press")
 
     def close_button(self):
-        return next((part for part in self.all_parts() if part.get_name() == CLOSE), None)
-
-    def all_parts(self):
-        found, stack = [], list(self.others)
-        while stack:
-            part = stack.pop()
-            found.append(part)
-            stack.extend(atspi.children(part))
-        return found
+        return next((p for p in atspi.descendants(*self.others) if p.get_name() == CLOSE), None)
 
     def close(self, window=None):
-        """The title bar's close button: clicked for real where there is a pointer, pressed
-        through AT-SPI where there is none."""
-        if not self.close_button():
-            return
-        if self.pointer:
-            x, y, w, h = self.window_extents(self.close_button())
+        """The title bar's close button, clicked, or pressed through AT-SPI with no pointer."""
+        button = self.close_button()
+        if button and self.pointer:
+            x, y, w, h = self.window_extents(button)
             self.click_at(*self.on_output((x + w // 2, y + h // 2)))
-        else:
-            atspi.act(self.close_button(), "Press")
+        elif button:
+            atspi.act(button, "Press")
 
 
 # ---- The checks only Wayland has -----------------------------------------------------------------
@@ -235,9 +223,8 @@ class WaylandGame(AtspiGame):
 
 def the_window(game):
     group("the window Qt gives Wayland")
-    geometry = protocol(game.log, GEOMETRY)
-    minimum = protocol(game.log, MINIMUM)
-    maximum = protocol(game.log, MAXIMUM)
+    geometry, minimum, maximum, configured = (protocol(game.log, kind) for kind in (
+        GEOMETRY, MINIMUM, MAXIMUM, CONFIGURE))
     buffers = drawn(game.log)
     window = geometry[-1][2:] if geometry else None
     check("the window's geometry starts at its surface's corner: no shadow around it",
@@ -245,7 +232,6 @@ def the_window(game):
     check(f"a size that cannot change: minimum = maximum = the window's size {window}",
           minimum and maximum and minimum[-1] == maximum[-1] == window, (minimum, maximum))
     check("every frame drawn at that size", buffers == {window}, buffers)
-    configured = protocol(game.log, CONFIGURE)
     check("Weston leaves the size to the game", configured and all(
         c in ((0, 0), window) for c in configured), configured)
     return window
@@ -253,9 +239,9 @@ def the_window(game):
 
 def title_bar(game, window, shot, active):
     group("the title bar: the title and a close button, nothing else")
-    buttons = [p for p in game.all_parts() if p.get_role() == atspi.Atspi.Role.PUSH_BUTTON]
-    if not check("one button besides the client area, 'Затвори'",
-                 [b.get_name() for b in buttons] == [CLOSE], [b.get_name() for b in buttons]):
+    names = [p.get_name() for p in atspi.descendants(*game.others)
+             if p.get_role() == atspi.Atspi.Role.PUSH_BUTTON]
+    if not check("one button besides the client area, 'Затвори'", names == [CLOSE], names):
         return
     cx, cy, cw, ch = game.window_extents(game.client)
     bar = (cx, cx, cw, cy - cx)  # above the client area, within the edge
@@ -299,26 +285,17 @@ def title_bar(game, window, shot, active):
 
 def compositor_gone(session):
     group("the compositor goes away under the game")
-    weston = Weston(session, "headless")
-    game = WaylandGame(session, weston, "orphaned")
-    try:
-        weston.stop()
+    with WaylandGame(session, "orphaned") as game:
+        game.processes.stop(game.weston.process)
         status = game.ended(10)
         check(f"the game ends by itself, not by a signal (status {status})",
               status is not None and status >= 0, status)
-    finally:
-        game.stop()
 
 
 def moved_and_resized(game):
     group("moving and resizing with the pointer")
     before = game.bounds
-    x, y = game.on_output((60, 12))  # the bar, left of the title
-    game.xdotool(*game.pointer_to(x, y), "mousedown", "1")
-    for step in range(1, 11):
-        game.xdotool("mousemove", "--sync", str(x + 8 * step), str(y + 5 * step))
-        time.sleep(0.02)
-    game.xdotool("mouseup", "1")
+    drag(game, game.on_output((60, 12)), (8, 5), "1")  # the bar, left of the title
     moved = wait_for(lambda: (lambda b: b if b[:2] != before[:2] else None)(
         client_area(game.find_on_screen())), 3, 0.2)
     check("dragging the bar moves the window by the pointer's way",
@@ -326,12 +303,7 @@ def moved_and_resized(game):
           moved[2:] == CLIENT_PIXELS, (before, moved))
     game.find_on_screen()
     # Weston resizes a window with the right button while the Super key is held.
-    x, y = game.on_output((400, 300))
-    game.xdotool(*game.pointer_to(x, y), "keydown", "super", "mousedown", "3")
-    for step in range(1, 11):
-        game.xdotool("mousemove", "--sync", str(x + 12 * step), str(y + 9 * step))
-        time.sleep(0.02)
-    game.xdotool("mouseup", "3", "keyup", "super")
+    drag(game, game.on_output((400, 300)), (12, 9), "3", "super")
     time.sleep(0.5)
     after = client_area(game.find_on_screen())
     offered = [c for c in protocol(game.log, CONFIGURE) if c != (0, 0)]
@@ -339,3 +311,14 @@ def moved_and_resized(game):
     check("Weston offers other sizes while Super and the right button drag", offered, offered)
     check("... and the game keeps its size", after and after[2:] == CLIENT_PIXELS
           and len(buffers) == 1, (after, buffers))
+
+
+def drag(game, start, step, button, *held):
+    """The pointer pressed at start and moved ten steps, the keys held meanwhile."""
+    x, y = start
+    game.xdotool(*game.pointer_to(x, y), *[a for key in held for a in ("keydown", key)],
+                 "mousedown", button)
+    for n in range(1, 11):
+        game.xdotool("mousemove", "--sync", str(x + step[0] * n), str(y + step[1] * n))
+        time.sleep(0.02)
+    game.xdotool("mouseup", button, *[a for key in held for a in ("keyup", key)])

@@ -4,11 +4,11 @@ go in through xdotool; pixels come from the X server, texts through the clipboar
 settings from the X hints Wine derives from the Windows styles. Also what only Windows has: the
 files' needs, the QtTest suites built for Windows, and the installer."""
 
+import contextlib
 import os
 import re
 import shutil
 import subprocess
-import tempfile
 import time
 
 from design import CLIENT_PIXELS
@@ -18,13 +18,11 @@ from x11 import BOX_TITLE, GAME_TITLE, XServer, XWindowGame, viewable, window_hi
 SUITES = ["runtime_test", "forms_test", "startup_test", "game_test", "soak_test",
           "teardown_test"]
 # What a 64-bit Windows brings itself; anything else the game would have to carry along.
-SYSTEM_DLLS = {"advapi32.dll", "comdlg32.dll", "d3d11.dll", "d3d9.dll", "dwmapi.dll",
-               "dwrite.dll", "dxgi.dll", "gdi32.dll", "imm32.dll", "kernel32.dll", "msvcrt.dll",
-               "netapi32.dll", "ole32.dll", "oleaut32.dll", "setupapi.dll", "shell32.dll",
-               "shlwapi.dll", "user32.dll", "userenv.dll", "uxtheme.dll", "version.dll",
-               "winmm.dll", "ws2_32.dll", "wtsapi32.dll", "authz.dll", "comctl32.dll",
-               "mpr.dll", "bcrypt.dll", "crypt32.dll", "secur32.dll", "shcore.dll", "winspool.drv",
-               "d3d12.dll"}  # Windows 10's: Qt 6.8 (built on Debian 13) links it
+SYSTEM_DLLS = {f"{name}.dll" for name in (
+    "advapi32 comdlg32 d3d11 d3d9 dwmapi dwrite dxgi gdi32 imm32 kernel32 msvcrt netapi32 ole32 "
+    "oleaut32 setupapi shell32 shlwapi user32 userenv uxtheme version winmm ws2_32 wtsapi32 authz "
+    "comctl32 mpr bcrypt crypt32 secur32 shcore "
+    "d3d12").split()} | {"winspool.drv"}  # d3d12: Windows 10's; Qt 6.8 (Debian 13) links it
 UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\example.migliar.Migliar"
 
 
@@ -32,16 +30,12 @@ class Wine(XServer):
     """Wine on an Xvfb of our own, in a prefix of our own among the artefacts."""
 
     def __init__(self, build, out):
-        env = {k: v for k, v in os.environ.items()
-               if not k.startswith(("QT_", "WAYLAND_", "DBUS_", "WINE"))}
-        super().__init__(out, env)
-        self.build = build
-        self.runtime = tempfile.mkdtemp(prefix="migliar-wine-runtime-")
-        os.chmod(self.runtime, 0o700)
-        self.prefix = os.path.join(out, "wine")
+        # Wine's own environment, and a runtime folder of its own.
+        super().__init__(out, {k: v for k, v in os.environ.items() if not k.startswith(
+            ("QT_", "WAYLAND_", "DBUS_", "WINE", "XDG_RUNTIME_DIR"))})
+        self.build, self.prefix = build, os.path.join(out, "wine")
         self.env.update(WINEPREFIX=self.prefix, WINEDEBUG="-all",
-                        WINEDLLOVERRIDES="mscoree,mshtml=", XDG_RUNTIME_DIR=self.runtime,
-                        LC_ALL="C.UTF-8", LANG="C.UTF-8")
+                        WINEDLLOVERRIDES="mscoree,mshtml=", LC_ALL="C.UTF-8", LANG="C.UTF-8")
 
     def start(self):
         super().start()
@@ -75,12 +69,10 @@ class Wine(XServer):
     def end(self):
         subprocess.run(["wineserver", "-k"], env=self.env, capture_output=True, timeout=30)
         super().end()
-        shutil.rmtree(self.runtime, ignore_errors=True)
 
 
 class WineGame(XWindowGame):
-    """The game in a process of its own. The built one sees no DISPLAY variable, as on Windows,
-    although Wine itself still draws on the Xvfb; an installed one starts as it is."""
+    """The built game sees no DISPLAY, as on Windows (Wine still draws on the Xvfb)."""
 
     pause, delay, settle = 0.15, 30, 0.15  # Wine passes input on more slowly
     # The box's hiding with its window is Windows' own business, not the window manager's.
@@ -88,6 +80,7 @@ class WineGame(XWindowGame):
     # Windows' frame round the window, whose corner Qt puts where the game asks, does not show
     # on the X server: whether the window stands centred is not seen from here.
     places = False
+    owns_windows = False  # Wine's own processes do, not the one started
     # Under Wine, on an X server with no window manager, a window asked to close goes 2 s later,
     # every time (2.04 to 2.08 s for the box, 2.1 s for the window), where the same game on X11
     # closes the box at once.
@@ -95,14 +88,9 @@ class WineGame(XWindowGame):
     fastest_run_out = 9.5  # Windows' timers keep its 15.6 ms clock; shots come 0.3 s apart
 
     def __init__(self, wine, name, installed=None):
-        super().__init__(wine.out, "windows", name)
-        self.wine = self.server = wine
-        self.processes = wine.processes
         built = wine.windows_path(os.path.join(wine.build, "migliar.exe"))
-        argv = ["wine", installed] if installed else ["wine", "cmd", "/c",
-                                                      f"set DISPLAY=&& {built}"]
-        self.process = self.processes.start(argv, group=True, env=wine.env, log=self.log)
-        self.find_window(60)
+        super().__init__(wine, "windows", name, ["wine", installed] if installed else [
+            "wine", "cmd", "/c", f"set DISPLAY=&& {built}"], 60, group=True)
         # Wine maps the window before the game takes messages, and a close sent in between was
         # seen lost; a pupil's first chance to close it is its first frame.
         if not self.drawn("drawn", 30):
@@ -112,7 +100,7 @@ class WineGame(XWindowGame):
         super().stop()
         # Wine takes the windows down a moment after the process has gone, and the next game's
         # window gets the same X id: the next game must not find this one's.
-        wait_for(lambda: not any(viewable(w) for w in self.wine.windows(
+        wait_for(lambda: not any(viewable(w) for w in self.server.windows(
             title=f"{GAME_TITLE}|{BOX_TITLE}")), 10)
 
     def error_text(self):
@@ -158,21 +146,19 @@ def qt_suites(wine):
     for suite in SUITES:
         exe = wine.windows_path(os.path.join(wine.build, "tests", f"{suite}.exe"))
         log = os.path.join(wine.out, f"windows-{suite}.log")
-        if os.path.exists(log):
+        with contextlib.suppress(FileNotFoundError):
             os.remove(log)
-        started = time.monotonic()
-        said = b""
+        started, line = time.monotonic(), (f"set QT_QPA_PLATFORM=offscreen&& set "
+                                           f"QT_QPA_FONTDIR={fonts}&& {exe} -o "
+                                           f"{wine.windows_path(log)},txt")
         try:
-            line = (f"set QT_QPA_PLATFORM=offscreen&& set QT_QPA_FONTDIR={fonts}&& {exe} -o "
-                    f"{wine.windows_path(log)},txt")
             run = wine.run("cmd", "/c", line, timeout=300)
             status, said = run.returncode, line.encode() + b"\n" + run.stdout + run.stderr
         except subprocess.TimeoutExpired:
-            status = "timeout"
+            status, said = "timeout", line.encode()
         output = open(log, errors="replace").read() if os.path.exists(log) else ""
         if not output:  # what Wine itself said, where the suite wrote nothing
-            with open(log, "wb") as kept:
-                kept.write(said)
+            open(log, "wb").write(said)
         totals = re.search(r"Totals: .*", output)
         check(f"{suite} ({time.monotonic() - started:.0f} s): "
               + (totals.group(0) if totals else "no totals"), status == 0 and totals,
@@ -188,19 +174,14 @@ def registry(wine, key):
     """The key's values as Windows holds them (reg query's console output would lose the
     Cyrillic), or None when there is no such key."""
     exported = os.path.join(wine.out, "windows-key.reg")
-    if os.path.exists(exported):
+    with contextlib.suppress(FileNotFoundError):
         os.remove(exported)
     if wine.run("reg", "export", key, wine.windows_path(exported), "/y").returncode != 0:
         return None
     with open(exported, encoding="utf-16") as text:
-        lines = text.read().splitlines()
-    values = {}
-    for line in lines:
-        found = re.fullmatch(r'"([^"]+)"=(?:"(.*)"|dword:([0-9a-f]{8}))', line)
-        if found:
-            name, string, dword = found.groups()
-            values[name] = int(dword, 16) if dword else re.sub(r"\\(.)", r"\1", string)
-    return values
+        found = re.findall(r'(?m)^"([^"]+)"=(?:"(.*)"|dword:([0-9a-f]{8}))$', text.read())
+    return {name: int(dword, 16) if dword else re.sub(r"\\(.)", r"\1", string)
+            for name, string, dword in found}
 
 
 def the_installer(wine):
@@ -231,13 +212,10 @@ def the_installer(wine):
     check("the uninstall entry in the registry", values and not wrong, wrong or values)
 
     group("the installed game")
-    game = WineGame(wine, "installed", installed=program + r"\migliar.exe")
-    try:
+    with WineGame(wine, "installed", installed=program + r"\migliar.exe") as game:
         game.shot("installed")
         game.close()
         check("the window shows, and closes with status 0", game.ended(20) == 0)
-    finally:
-        game.stop()
 
     group("the uninstaller, silent")
     quiet = re.fullmatch(r'"([^"]+)"\s*(.*)', values.get("QuietUninstallString", ""))

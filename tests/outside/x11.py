@@ -1,7 +1,6 @@
-"""The X11 back end: the built game on an Xvfb and a D-Bus session of its own. Real clicks and
-keys go in through xdotool, pixels come back from the X server, names, texts and states through
-AT-SPI, and the window's settings from the X server. The window manager's part (the close
-request, minimizing and restoring) is played by doing what it would do."""
+"""The X11 back end: the game on an Xvfb and a D-Bus session of its own; xdotool's clicks and
+keys in, pixels and the window's settings from the X server, the rest through AT-SPI. The suite
+plays the window manager's part (closing, minimizing, restoring)."""
 
 import contextlib
 import os
@@ -15,8 +14,7 @@ from atspi import AtspiGame
 from design import (CLIENT_PIXELS, COVER, ERROR_TITLE, LETTER, LETTER_BOX, MESSAGE_BOX, SHOW,
                     TITLE, TITLE_LABEL, letter_rect, option_rect, rect)
 from game import Game
-from harness import (Processes, check, group, private_runtime, start_bus, start_xvfb,
-                     wait_for)
+from harness import Processes, check, group, private_runtime, start_bus, start_xvfb, wait_for
 
 GAME_TITLE, BOX_TITLE = re.escape(TITLE), re.escape(ERROR_TITLE)
 
@@ -26,28 +24,23 @@ def property_of(display, window, name):
     return found.value if found else None
 
 
-def close_window(display, window):
-    """As a window manager closes a window: WM_DELETE_WINDOW, not a signal. The round trip makes
-    sure the request has reached the server."""
-    from Xlib import X
-    from Xlib.protocol import event
-    message = event.ClientMessage(
-        window=window, client_type=display.intern_atom("WM_PROTOCOLS"),
-        data=(32, [display.intern_atom("WM_DELETE_WINDOW"), X.CurrentTime, 0, 0, 0]))
-    window.send_event(message, event_mask=X.NoEventMask)
-    display.sync()
-
-
 def viewable(window):
     from Xlib import X
     return window.get_attributes().map_state == X.IsViewable
 
 
 class XServer:
-    """An Xvfb of the suite's own, and every process the suite starts."""
+    """An Xvfb of the suite's own, every process the suite starts, and an XDG_RUNTIME_DIR."""
 
     def __init__(self, out, env):
         self.out, self.env, self.processes = out, env, Processes()
+        self.own_runtime = private_runtime(env)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *_):
+        self.end()
 
     def start(self):
         from Xlib import display
@@ -55,38 +48,33 @@ class XServer:
         self.display = wait_for(lambda: display.Display(self.env["DISPLAY"]), 10)
 
     def windows(self, pid=None, title=None):
-        """The top-level windows with a title, of a process and with a title matching where
-        given, bottom to top."""
-        found = []
+        """The titled top-level windows, bottom to top, of a process, with a title matching."""
         from Xlib.error import BadWindow
+        found = []
         for window in self.display.screen().root.query_tree().children:
-            try:
+            with contextlib.suppress(BadWindow):  # gone meanwhile
                 owner = property_of(self.display, window, "_NET_WM_PID")
                 name = property_of(self.display, window, "_NET_WM_NAME")
-            except BadWindow:  # gone meanwhile
-                continue
-            if (pid is None or owner and owner[0] == pid) and name and (
-                    title is None or re.fullmatch(title, name.decode())):
-                found.append(window)
+                if (pid is None or owner and owner[0] == pid) and name and (
+                        title is None or re.fullmatch(title, name.decode())):
+                    found.append(window)
         return found
 
     def end(self):
         self.processes.stop_all()
+        if self.own_runtime:
+            shutil.rmtree(self.own_runtime, ignore_errors=True)
 
 
 class Session(XServer):
     """The suite's X server and session bus, and the environment a game starts in."""
 
     def __init__(self, game, out, prefix="desktop", wrapper=()):
-        env = dict(os.environ)
-        for name in ("WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "QT_SCALE_FACTOR",
-                     "QT_SCREEN_SCALE_FACTORS", "QT_AUTO_SCREEN_SCALE_FACTOR",
-                     "DBUS_SESSION_BUS_ADDRESS", "AT_SPI_BUS_ADDRESS"):
-            env.pop(name, None)
-        super().__init__(out, env)
+        super().__init__(out, {k: v for k, v in os.environ.items() if k not in (
+            "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "QT_SCALE_FACTOR", "QT_SCREEN_SCALE_FACTORS",
+            "QT_AUTO_SCREEN_SCALE_FACTOR", "DBUS_SESSION_BUS_ADDRESS", "AT_SPI_BUS_ADDRESS")})
         # The artefacts' names start with the prefix; the game runs under the wrapper.
         self.game, self.prefix, self.wrapper = game, prefix, list(wrapper)
-        self.own_runtime = private_runtime(self.env)
         self.env["QT_LINUX_ACCESSIBILITY_ALWAYS_ON"] = "1"
         self.first_letters = []  # the letter each start hid first
 
@@ -97,22 +85,20 @@ class Session(XServer):
         os.environ.update(DBUS_SESSION_BUS_ADDRESS=address, DISPLAY=self.env["DISPLAY"])
         atspi.connect()
 
-    def end(self):
-        super().end()
-        if self.own_runtime:
-            shutil.rmtree(self.own_runtime, ignore_errors=True)
-
 
 class XWindowGame(Game):
-    """A game whose windows are X windows on the suite's Xvfb: the game's own (X11), or Wine's
-    (Windows). With no window manager there, the suite plays its part: it sends the close
-    request, and minimizes and restores a window as a window manager does."""
+    """A game whose windows are X windows on the suite's Xvfb: the game's own, or Wine's."""
 
     closes_box = minimizes = places = True
-    pid = None  # the windows' owner, where the X server knows it
+    owns_windows = True  # the X server knows the started process as the windows' owner
     iconifies_box = True  # a window manager minimizes a transient box with its window
 
-    def find_window(self, timeout):
+    def __init__(self, server, prefix, name, argv, timeout, group=False, **env):
+        """The game started, and its window found."""
+        super().__init__(server.out, prefix, name)
+        self.server, self.processes = server, server.processes
+        self.process = self.processes.start(argv, group, env=dict(server.env, **env), log=self.log)
+        self.pid = self.process.pid if self.owns_windows else None
         found = wait_for(lambda: [w for w in self.server.windows(self.pid, GAME_TITLE)
                                   if viewable(w)], timeout)
         if not found:
@@ -145,7 +131,15 @@ class XWindowGame(Game):
         return box if box and viewable(box) else None
 
     def close(self, window=None):
-        close_window(self.display, window or self.window)
+        """As a window manager closes a window: WM_DELETE_WINDOW, not a signal; the round trip
+        makes sure the request has reached the server."""
+        from Xlib import X
+        from Xlib.protocol import event
+        window, atom = window or self.window, self.display.intern_atom
+        data = (32, [atom("WM_DELETE_WINDOW"), X.CurrentTime, 0, 0, 0])
+        window.send_event(event.ClientMessage(window=window, client_type=atom("WM_PROTOCOLS"),
+                                              data=data), event_mask=X.NoEventMask)
+        self.display.sync()
 
     def close_box(self):
         self.close(self.error_box_window())
@@ -189,12 +183,9 @@ class X11Game(XWindowGame, AtspiGame):
     quiet = True
 
     def __init__(self, session, name, arguments=(), reader=True, **env):
-        super().__init__(session.out, session.prefix, name)
-        self.server, self.processes, self.reads = session, session.processes, reader
-        self.process = self.processes.start([*session.wrapper, session.game, *arguments],
-                                            env=dict(session.env, **env), log=self.log)
-        self.pid = self.process.pid
-        self.find_window(120 if session.wrapper else 15)
+        argv = [*session.wrapper, session.game, *arguments]
+        super().__init__(session, session.prefix, name, argv, 120 if session.wrapper else 15, **env)
+        self.reads = reader
         if reader:
             self.collect()
             session.first_letters.append(self.text(LETTER))
@@ -203,23 +194,19 @@ class X11Game(XWindowGame, AtspiGame):
 @contextlib.contextmanager
 def started(session, name, arguments=(), **env):
     """A game of its own for a few checks, closed at the end as a window manager closes it."""
-    game = X11Game(session, name, arguments, **env)
-    try:
+    with X11Game(session, name, arguments, **env) as game:
         yield game
         game.close()
         check("closes with status 0", game.ended(5) == 0)
-    finally:
-        game.stop()
 
 
 # ---- The window's settings, as the X server holds them (the game's own, and Wine's) --------------
 
 
 def window_hints(display, window, size, frame):
-    hints = window.get_wm_normal_hints()
-    check("a size that cannot change (minimum = maximum = client)",
-          (hints.min_width, hints.min_height, hints.max_width, hints.max_height) == size * 2,
-          (hints.min_width, hints.min_height, hints.max_width, hints.max_height))
+    h = window.get_wm_normal_hints()
+    limits = (h.min_width, h.min_height, h.max_width, h.max_height)
+    check("a size that cannot change (minimum = maximum = client)", limits == size * 2, limits)
     motif = property_of(display, window, "_MOTIF_WM_HINTS")
     flags, functions, decorations = list(motif[:3]) if motif else (0, 0, 0)
     resize, minimize, maximize, close = 0x02, 0x08, 0x10, 0x20
@@ -240,8 +227,8 @@ def window_hints(display, window, size, frame):
 def without_a_display(session):
     group("without a display")
     for display in ("", ":9999"):
-        env = dict(session.env, DISPLAY=display)
-        run = subprocess.run([session.game], env=env, capture_output=True, text=True, timeout=20)
+        run = subprocess.run([session.game], env=dict(session.env, DISPLAY=display),
+                             capture_output=True, text=True, timeout=20)
         lines = (run.stdout + run.stderr).splitlines()
         check(f"DISPLAY='{display}': status 1 (was {run.returncode})", run.returncode == 1)
         check(f"DISPLAY='{display}': one line 'migliar: ...'",
@@ -304,14 +291,11 @@ def scaled(session, small):
         # Text drawn for the bigger pixels, not doubled: a doubled picture is made of 2 x 2 blocks
         # of one colour, each the colour of the small picture's pixel.
         for what, region in (("the title", rect(TITLE_LABEL)), ("'Покажи'", rect(SHOW))):
-            x, y, w, h = region
-            mixed = unlike = 0
-            for j in range(y, y + h):
-                for i in range(x, x + w):
-                    block = {shot.at(2 * i + a, 2 * j + b) for a in (0, 1) for b in (0, 1)}
-                    mixed += len(block) > 1
-                    unlike += block != {small.at(i, j)}
-            ink = shot.dark((2 * x, 2 * y, 2 * w, 2 * h)), small.dark(region)
+            blocks = [({shot.at(2 * i + a, 2 * j + b) for a in (0, 1) for b in (0, 1)},
+                       small.at(i, j)) for i, j in small.points(region)]
+            mixed = sum(len(block) > 1 for block, _ in blocks)
+            unlike = sum(block != {pixel} for block, pixel in blocks)
+            ink = shot.dark(tuple(2 * n for n in region)), small.dark(region)
             check(f"{what} is crisp: {mixed} of its 2 x 2 blocks are not one colour",
                   mixed > 40 and unlike > 40 and ink[0] > 2 * ink[1] > 0, (mixed, unlike, ink))
 
@@ -319,9 +303,8 @@ def scaled(session, small):
 
 def under_memcheck(session, log):
     group("a game under valgrind's memcheck, closed over the error box")
-    game = X11Game(session, "game", reader=False)
-    game.pause = 0.3  # the game runs many times slower
-    try:
+    with X11Game(session, "game", reader=False) as game:
+        game.pause = 0.3  # the game runs many times slower
         game.click(option_rect(0))
         game.press("Покажи")
         time.sleep(1.5)
@@ -339,10 +322,7 @@ def under_memcheck(session, log):
         check(f"the game ends with status 0 (memcheck's for an error is 99): {status}",
               status == 0, status)
         check("it writes nothing", status is not None and not game.written(), game.written()[:300])
-    finally:
-        game.stop()
-    with open(log, errors="replace") as text:
-        said = text.read()
+    said = open(log, errors="replace").read()
     summary = list(dict.fromkeys(re.findall(r"(definitely lost: .*|ERROR SUMMARY: (\d+) .*)",
                                             said)))[-2:]
     if not check(f"memcheck: no error, no definite leak ({'; '.join(s for s, _ in summary)})",
