@@ -520,7 +520,7 @@ bool playOn(Soak& soak, quint64 inputs, quint64 seed) {
         const QString where =
             u"input %1: %2\nthe last inputs:\n  %3\nplay it again: "
             "MIGLIAR_SOAK_SEED=%4 MIGLIAR_SOAK_INPUTS=%1 tests/soak_test"_s.arg(
-                QString::number(n), problem,
+                QString::number(n), problem.isEmpty() ? u"as above"_s : problem,
                 QStringList(recent.begin(), recent.end()).join(u"\n  "_s), QString::number(seed));
         if (!QTest::currentTestFailed())
             QTest::qFail(qPrintable(where), __FILE__, __LINE__);
