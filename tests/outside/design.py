@@ -40,17 +40,13 @@ FOCUS_ORDER = [MESSAGE, LETTER, COVER_NAME, "Покажи", "Чисти", *MODES
 ERROR_TITLE = "Мигляр"
 
 
-def pixel(twips):
-    """Twips to pixels at 96 DPI: 15 a pixel, each edge rounded on its own."""
-    return math.floor(twips / 15 + 0.5)
-
-
 def rect(twips, scale=1):
-    """A twip rectangle as pixels (x, y, width, height)."""
+    """A twip rectangle as pixels (x, y, width, height) at 96 DPI: 15 twips a pixel, each edge
+    rounded on its own."""
     left, top, width, height = twips
-    x, y = pixel(left), pixel(top)
-    width, height = pixel(left + width) - x, pixel(top + height) - y
-    return (x * scale, y * scale, width * scale, height * scale)
+    x, y, right, bottom = (math.floor(t / 15 + 0.5) for t in (left, top, left + width,
+                                                               top + height))
+    return (x * scale, y * scale, (right - x) * scale, (bottom - y) * scale)
 
 
 CLIENT_PIXELS = rect((0, 0) + CLIENT)[2:]  # 499 x 424

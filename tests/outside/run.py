@@ -24,7 +24,6 @@ BROWSERS = ("chromium", "webkit", "firefox")
 
 
 def on_x11(game_path, out):
-    checks.artefacts(out, "desktop")
     with x11.Session(game_path, out) as session:
         x11.without_a_display(session)
         session.start()
@@ -53,7 +52,6 @@ def on_x11(game_path, out):
 
 
 def on_wayland(game_path, out):
-    checks.artefacts(out, "wayland")
     with x11.Session(game_path, out) as session:
         session.start()  # for the second Weston, and the DISPLAY a Wayland desktop also has
         # A bare C locale, as on a fresh machine.
@@ -81,7 +79,6 @@ def on_wayland(game_path, out):
 
 
 def on_windows(build, out):
-    checks.artefacts(out, "windows")
     windows.the_files(build)
     with windows.Wine(build, out) as wine:
         wine.start()
@@ -100,7 +97,6 @@ def on_windows(build, out):
 
 
 def on_valgrind(game_path, out):
-    checks.artefacts(out, "valgrind")
     memcheck = os.path.join(out, "valgrind-memcheck.log")
     here = os.path.dirname(os.path.abspath(__file__))
     # A forked child leaves the log alone; definite leaks count as errors.
@@ -115,7 +111,6 @@ def on_valgrind(game_path, out):
 
 def on_browser(engine, site, out):
     import browser  # Selenium, which only these suites need
-    checks.artefacts(out, engine)
     session = browser.Browser(engine, site, out)
     try:
         session.start()
@@ -138,6 +133,8 @@ if __name__ == "__main__":
     suites = {"x11": on_x11, "wayland": on_wayland, "valgrind": on_valgrind,
               "windows": on_windows}
     suites.update((engine, functools.partial(on_browser, engine)) for engine in BROWSERS)
+    # This run's artefacts only, named after the platform (X11's "desktop").
+    checks.artefacts(out, "desktop" if platform == "x11" else platform)
     # A browser's suite takes two or three minutes: one that hangs fails sooner.
     limit = 480 if platform in BROWSERS else 1200
     sys.exit(harness.run(lambda: suites[platform](target, out), limit))

@@ -29,14 +29,13 @@ class Weston:
 
     def __init__(self, session, backend):
         Weston.count += 1
-        self.session = session
+        self.out = session.out
         self.pointer = backend == "x11"  # the headless one has no input devices
         self.socket = f"migliar-wayland-{os.getpid()}-{Weston.count}"
         self.log = os.path.join(session.out, f"wayland-weston-{backend}.log")
         argv = ["weston", f"--backend={backend}-backend.so", "--use-pixman", "--no-config",
                 f"--socket={self.socket}", "--idle-time=0", f"--width={OUTPUT[0]}",
-                f"--height={OUTPUT[1]}",
-                "--debug"]  # the screenshooter needs it
+                f"--height={OUTPUT[1]}", "--debug"]  # the screenshooter needs --debug
         self.process = session.processes.start(argv, group=True, env=session.env, log=self.log)
         self.env = dict(session.env, WAYLAND_DISPLAY=self.socket)
         # Ready once the desktop shell has drawn its panel and the screenshooter gets a picture.
@@ -48,7 +47,7 @@ class Weston:
     def screenshot(self, path):
         """The whole output as weston-screenshooter takes it; it names its file by the time, so
         it works in a folder of its own."""
-        folder = tempfile.mkdtemp(prefix="wayland-shot-", dir=self.session.out)
+        folder = tempfile.mkdtemp(prefix="wayland-shot-", dir=self.out)
         try:
             run = subprocess.run(["weston-screenshooter"], cwd=folder, env=self.env,
                                  capture_output=True, timeout=10)

@@ -43,9 +43,8 @@ class Wine(XServer):
         subprocess.run(["wineboot", "-i"], env=self.env, capture_output=True, check=True,
                        timeout=180)
         # Windows' own fonts, as their metric twins.
-        for face, twin in (("Times New Roman", "Liberation Serif"), ("Tahoma", "Liberation Sans"),
-                           ("MS Shell Dlg", "Liberation Sans"),
-                           ("MS Shell Dlg 2", "Liberation Sans"), ("Segoe UI", "Liberation Sans")):
+        for face in ("Times New Roman", "Tahoma", "MS Shell Dlg", "MS Shell Dlg 2", "Segoe UI"):
+            twin = "Liberation Serif" if face == "Times New Roman" else "Liberation Sans"
             self.run("reg", "add", r"HKCU\Software\Wine\Fonts\Replacements", "/v", face, "/d",
                      twin, "/f")
         # wineboot returns while the new prefix is still being set up by programs of its own;
