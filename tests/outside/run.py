@@ -94,6 +94,7 @@ def on_windows(build, out):
             lambda name: windows.WineGame(wine, name),
             ["at once", "in a reveal", "over the error box", "the box, then the game"])
         windows.the_installer(wine)
+        windows.the_package(wine)
 
 
 def on_valgrind(game_path, out):

@@ -5,6 +5,7 @@ settings from the X hints Wine derives from the Windows styles. Also what only W
 files' needs, the QtTest suites built for Windows, and the installer."""
 
 import contextlib
+import glob
 import os
 import re
 import shutil
@@ -23,7 +24,7 @@ SYSTEM_DLLS = {f"{name}.dll" for name in (
     "oleaut32 setupapi shell32 shlwapi user32 userenv uxtheme version winmm ws2_32 wtsapi32 authz "
     "comctl32 mpr bcrypt crypt32 secur32 shcore "
     "d3d12").split()} | {"winspool.drv"}  # d3d12: Windows 10's; Qt 6.8 (Debian 13) links it
-UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\example.migliar.Migliar"
+UNINSTALL = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
 
 
 class Wine(XServer):
@@ -170,61 +171,117 @@ def the_window(game):
 
 
 def registry(wine, key):
-    """The key's values as Windows holds them (reg query's console output would lose the
-    Cyrillic), or None when there is no such key."""
+    """Each key under the key, itself too, with its values as Windows holds them (reg query's
+    console output would lose the Cyrillic); empty when there is no such key."""
     exported = os.path.join(wine.out, "windows-key.reg")
     with contextlib.suppress(FileNotFoundError):
         os.remove(exported)
     if wine.run("reg", "export", key, wine.windows_path(exported), "/y").returncode != 0:
-        return None
+        return {}
     with open(exported, encoding="utf-16") as text:
-        found = re.findall(r'(?m)^"([^"]+)"=(?:"(.*)"|dword:([0-9a-f]{8}))$', text.read())
-    return {name: int(dword, 16) if dword else re.sub(r"\\(.)", r"\1", string)
-            for name, string, dword in found}
+        sections = re.split(r"(?m)^\[HKEY_LOCAL_MACHINE(.*)\]$", text.read())[1:]
+    keys = {}
+    for name, body in zip(sections[::2], sections[1::2]):
+        found = re.findall(r'(?m)^"([^"]+)"=(?:"(.*)"|dword:([0-9a-f]{8}))$', body)
+        keys["HKLM" + name] = {k: int(dword, 16) if dword else re.sub(r"\\(.)", r"\1", string)
+                               for k, string, dword in found}
+    return keys
+
+
+def listed(wine):
+    """The installed programs' list entries of the game."""
+    return {key: values for key, values in registry(wine, UNINSTALL).items()
+            if values.get("DisplayName") == "Мигляр"}
+
+
+def installed(wine, way, shortcut, target, files, same_as, entry):
+    """What an install left: the game's folder, its Start-menu entry, its one list entry (whose
+    values must include entry); the game started from there. Gives the entry's values."""
+    program, folder = r"C:\Program Files\Мигляр", wine.drive_c("Program Files", "Мигляр")
+    found = sorted(os.listdir(folder)) if os.path.isdir(folder) else None
+    same = found and open(os.path.join(folder, "migliar.exe"), "rb").read() == open(
+        same_as, "rb").read()
+    check(f"{way}: the game under Program Files\\Мигляр, the very migliar.exe built",
+          found == files and same, found)
+    # A link keeps its target in UTF-16 too, which is what Windows reads of a Cyrillic path.
+    check(f"{way}: the Start-menu entry 'Мигляр', pointing at the game", os.path.isfile(
+        shortcut) and target.encode("utf-16-le") in open(shortcut, "rb").read(), shortcut)
+    entries = listed(wine)
+    values = next(iter(entries.values()), {})
+    wrong = {k: (values.get(k), v) for k, v in entry.items() if values.get(k) != v}
+    check(f"{way}: one entry 'Мигляр' in the installed programs, as a lab sees it",
+          len(entries) == 1 and not wrong, wrong or entries)
+    with WineGame(wine, f"installed-{way[:4]}", installed=program + r"\migliar.exe") as game:
+        game.shot("installed")
+        game.close()
+        check(f"{way}: the installed game shows its window, and closes with status 0",
+              game.ended(20) == 0)
+    return values
+
+
+def nothing_left(wine, way, shortcut):
+    # An uninstaller may go on from a copy of itself after its first part returns.
+    folder = wine.drive_c("Program Files", "Мигляр")
+    gone = wait_for(lambda: not os.path.exists(folder) and not os.path.exists(shortcut)
+                    and not listed(wine), 60, 0.5)
+    check(f"{way}: nothing is left: no folder, no Start-menu entry, no list entry", gone,
+          (os.path.exists(folder) and os.listdir(folder), os.path.exists(shortcut), listed(wine)))
 
 
 def the_installer(wine):
     group("the installer, silent")
     program = r"C:\Program Files\Мигляр"
-    folder = wine.drive_c("Program Files", "Мигляр")
-    entry = wine.drive_c("ProgramData", "Microsoft", "Windows", "Start Menu", "Programs",
-                         "Мигляр.lnk")
+    shortcut = wine.drive_c("ProgramData", "Microsoft", "Windows", "Start Menu", "Programs",
+                            "Мигляр.lnk")
     run = wine.run(os.path.join(wine.build, "migliar-setup.exe"), "/S", timeout=120)
     check("migliar-setup.exe /S: status 0", run.returncode == 0, run.returncode)
-    installed = sorted(os.listdir(folder)) if os.path.isdir(folder) else None
-    check("the game under Program Files\\Мигляр", installed == ["migliar.exe", "uninstall.exe"],
-          installed)
-    same = installed and open(os.path.join(folder, "migliar.exe"), "rb").read() == open(
-        os.path.join(wine.build, "migliar.exe"), "rb").read()
-    check("... the very migliar.exe that was built", same)
-    # The shortcut keeps its target in UTF-16 too, which is what Windows reads of a Cyrillic path.
-    target = (program + r"\migliar.exe").encode("utf-16-le")
-    check("the Start-menu entry 'Мигляр', pointing at the game",
-          os.path.isfile(entry) and target in open(entry, "rb").read())
-    values = registry(wine, UNINSTALL_KEY) or {}
-    expected = {"DisplayName": "Мигляр", "Publisher": "www.migliar.example",
-                "DisplayVersion": "1.0.0.0", "NoModify": 1, "NoRepair": 1,
-                "DisplayIcon": program + r"\migliar.exe,0",
-                "UninstallString": f'"{program}\\uninstall.exe"',
-                "QuietUninstallString": f'"{program}\\uninstall.exe" /S'}
-    wrong = {k: (values.get(k), v) for k, v in expected.items() if values.get(k) != v}
-    check("the uninstall entry in the registry", values and not wrong, wrong or values)
-
-    group("the installed game")
-    with WineGame(wine, "installed", installed=program + r"\migliar.exe") as game:
-        game.shot("installed")
-        game.close()
-        check("the window shows, and closes with status 0", game.ended(20) == 0)
-
-    group("the uninstaller, silent")
+    values = installed(wine, "NSIS", shortcut, program + r"\migliar.exe",
+                       ["migliar.exe", "uninstall.exe"],
+                       os.path.join(wine.build, "migliar.exe"), {
+                           "Publisher": "www.migliar.example", "DisplayVersion": "1.0.0.0",
+                           "NoModify": 1, "NoRepair": 1,
+                           "DisplayIcon": program + r"\migliar.exe,0",
+                           "UninstallString": f'"{program}\\uninstall.exe"',
+                           "QuietUninstallString": f'"{program}\\uninstall.exe" /S'})
     quiet = re.fullmatch(r'"([^"]+)"\s*(.*)', values.get("QuietUninstallString", ""))
-    if not check("the quiet uninstall command is there", quiet):
-        return
-    run = wine.run(quiet.group(1), *quiet.group(2).split(), timeout=120)
-    check("it runs: status 0", run.returncode == 0, run.returncode)
-    # The uninstaller goes on from a copy in the temporary folder after its first part returns.
-    gone = wait_for(lambda: not os.path.exists(folder) and not os.path.exists(entry)
-                    and registry(wine, UNINSTALL_KEY) is None, 60, 0.5)
-    check("nothing is left: no folder, no Start-menu entry, no registry key", gone,
-          (os.path.exists(folder) and os.listdir(folder), os.path.exists(entry),
-           registry(wine, UNINSTALL_KEY)))
+    if check("the quiet uninstall command is there", quiet):
+        run = wine.run(quiet.group(1), *quiet.group(2).split(), timeout=120)
+        check("it runs: status 0", run.returncode == 0, run.returncode)
+        nothing_left(wine, "NSIS", shortcut)
+
+
+def the_package(wine):
+    """The Windows Installer package, as Group Policy and Intune install it: silently, over an
+    older version, and removed again."""
+    group("the Windows Installer package, silent")
+    here = os.path.dirname(os.path.abspath(__file__))
+    package = os.path.join(wine.build, "migliar.msi")
+    # An older version of another program file, to be replaced.
+    older_exe, older = (os.path.join(wine.out, name) for name in ("older.exe", "older.msi"))
+    with open(older_exe, "wb") as exe:
+        exe.write(open(os.path.join(wine.build, "migliar.exe"), "rb").read() + b"older")
+    subprocess.run([os.path.join(here, "..", "..", "packaging", "windows", "build-msi.sh"),
+                    older, older_exe, os.path.join(here, "..", "..", "data", "migliar.ico"),
+                    "0.9.0"], check=True, capture_output=True, timeout=120)
+    for what, msi in (("0.9.0", older), ("migliar.msi over it", package)):
+        run = wine.run("msiexec", "/i", wine.windows_path(msi), "/qn", timeout=180)
+        check(f"msiexec /i {what} /qn: status 0", run.returncode == 0, run.returncode)
+    # Wine's Windows Installer puts a machine's shortcuts in the user's menu, and keeps only the
+    # link's folder in UTF-16.
+    menu = ("Microsoft", "Windows", "Start Menu", "Programs", "Мигляр.lnk")
+    shortcut = (glob.glob(wine.drive_c("ProgramData", *menu)) + glob.glob(
+        wine.drive_c("users", "*", "AppData", "Roaming", *menu)) + ["no Мигляр.lnk"])[0]
+    installed(wine, "MSI", shortcut, "C:\\Program Files\\Мигляр\\", ["migliar.exe"],
+              os.path.join(wine.build, "migliar.exe"),
+              {"Publisher": "www.migliar.example", "DisplayVersion": "1.0.0"})
+    # The list's icon, as Windows Installer keeps it for the product.
+    icons = [values.get("ProductIcon", "") for values in registry(
+        wine, r"HKLM\Software\Classes\Installer\Products").values()
+        if values.get("ProductName") == "Мигляр"]
+    icon = icons and wine.drive_c(*icons[0].split("\\")[1:])
+    check("the list's icon is the game's", icon and os.path.isfile(icon) and open(
+        icon, "rb").read() == open(os.path.join(here, "..", "..", "data", "migliar.ico"),
+                                   "rb").read(), icons)
+    run = wine.run("msiexec", "/x", wine.windows_path(package), "/qn", timeout=180)
+    check("msiexec /x migliar.msi /qn: status 0", run.returncode == 0, run.returncode)
+    nothing_left(wine, "MSI", shortcut)
