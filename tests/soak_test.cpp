@@ -459,9 +459,18 @@ class Soak {
         QCOMPARE(gates(w.Label2(0)), (QVariantList{true, true, false, false}));
         for (int k = 1; k <= 30; ++k) {
             const Label& label = w.Label2(k);
+            const float left = 120 + 455 * ((k - 1) % 15 + 1), top = k <= 15 ? 3455 : 3910;
+            // A quarter of the soak's time went on these lists: they are made only to tell a
+            // difference that the plain comparison found.
+            const QWidget* widget = label.widget();
+            if (label.Caption() == kLetters.mid(k - 1, 1) && label.Enabled() && label.Visible() &&
+                widget->isEnabled() && widget->isVisible() && label.Left() == left &&
+                label.Top() == top && label.Width() == 405 && label.Height() == 405 &&
+                widget->geometry() == PixelRect(left, top, 405, 405))
+                continue;
             QCOMPARE(QVariantList{label.Caption()} + gates(label) + place(label),
-                     QVariantList{kLetters.mid(k - 1, 1)} + open(true) +
-                         placed(120 + 455 * ((k - 1) % 15 + 1), k <= 15 ? 3455 : 3910, 405));
+                     QVariantList{kLetters.mid(k - 1, 1)} + open(true) + placed(left, top, 405));
+            QFAIL("the plain comparison and the lists disagree");
         }
         QVERIFY(!w.Text1(1).widget()->isVisible()); // the quotation
         QCOMPARE(w.Text1(1).Text(), quotation_);
