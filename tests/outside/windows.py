@@ -25,6 +25,10 @@ SYSTEM_DLLS = {f"{name}.dll" for name in (
     "comctl32 mpr bcrypt crypt32 secur32 shcore "
     "d3d12").split()} | {"winspool.drv"}  # d3d12: Windows 10's; Qt 6.8 (Debian 13) links it
 UNINSTALL = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
+# Where both installers put the game, as Windows names it.
+PROGRAM = r"C:\Program Files\Мигляр"
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+ICON = os.path.join(ROOT, "data", "migliar.ico")
 
 
 class Wine(XServer):
@@ -197,7 +201,7 @@ def listed(wine):
 def installed(wine, way, shortcut, target, files, same_as, entry):
     """What an install left: the game's folder, its Start-menu entry, its one list entry (whose
     values must include entry); the game started from there. Gives the entry's values."""
-    program, folder = r"C:\Program Files\Мигляр", wine.drive_c("Program Files", "Мигляр")
+    folder = wine.drive_c("Program Files", "Мигляр")
     found = sorted(os.listdir(folder)) if os.path.isdir(folder) else None
     same = found and open(os.path.join(folder, "migliar.exe"), "rb").read() == open(
         same_as, "rb").read()
@@ -211,7 +215,7 @@ def installed(wine, way, shortcut, target, files, same_as, entry):
     wrong = {k: (values.get(k), v) for k, v in entry.items() if values.get(k) != v}
     check(f"{way}: one entry 'Мигляр' in the installed programs, as a lab sees it",
           len(entries) == 1 and not wrong, wrong or entries)
-    with WineGame(wine, f"installed-{way[:4]}", installed=program + r"\migliar.exe") as game:
+    with WineGame(wine, f"installed-{way[:4]}", installed=PROGRAM + r"\migliar.exe") as game:
         game.shot("installed")
         game.close()
         check(f"{way}: the installed game shows its window, and closes with status 0",
@@ -230,19 +234,18 @@ def nothing_left(wine, way, shortcut):
 
 def the_installer(wine):
     group("the installer, silent")
-    program = r"C:\Program Files\Мигляр"
     shortcut = wine.drive_c("ProgramData", "Microsoft", "Windows", "Start Menu", "Programs",
                             "Мигляр.lnk")
     run = wine.run(os.path.join(wine.build, "migliar-setup.exe"), "/S", timeout=120)
     check("migliar-setup.exe /S: status 0", run.returncode == 0, run.returncode)
-    values = installed(wine, "NSIS", shortcut, program + r"\migliar.exe",
+    values = installed(wine, "NSIS", shortcut, PROGRAM + r"\migliar.exe",
                        ["migliar.exe", "uninstall.exe"],
                        os.path.join(wine.build, "migliar.exe"), {
                            "Publisher": "www.migliar.example", "DisplayVersion": "1.0.0.0",
                            "NoModify": 1, "NoRepair": 1,
-                           "DisplayIcon": program + r"\migliar.exe,0",
-                           "UninstallString": f'"{program}\\uninstall.exe"',
-                           "QuietUninstallString": f'"{program}\\uninstall.exe" /S'})
+                           "DisplayIcon": PROGRAM + r"\migliar.exe,0",
+                           "UninstallString": f'"{PROGRAM}\\uninstall.exe"',
+                           "QuietUninstallString": f'"{PROGRAM}\\uninstall.exe" /S'})
     quiet = re.fullmatch(r'"([^"]+)"\s*(.*)', values.get("QuietUninstallString", ""))
     if check("the quiet uninstall command is there", quiet):
         run = wine.run(quiet.group(1), *quiet.group(2).split(), timeout=120)
@@ -254,14 +257,13 @@ def the_package(wine):
     """The Windows Installer package, as Group Policy and Intune install it: silently, over an
     older version, and removed again."""
     group("the Windows Installer package, silent")
-    here = os.path.dirname(os.path.abspath(__file__))
     package = os.path.join(wine.build, "migliar.msi")
     # An older version of another program file, to be replaced.
     older_exe, older = (os.path.join(wine.out, name) for name in ("older.exe", "older.msi"))
     with open(older_exe, "wb") as exe:
         exe.write(open(os.path.join(wine.build, "migliar.exe"), "rb").read() + b"older")
-    subprocess.run([os.path.join(here, "..", "..", "packaging", "windows", "build-msi.sh"),
-                    older, older_exe, os.path.join(here, "..", "..", "data", "migliar.ico"),
+    subprocess.run([os.path.join(ROOT, "packaging", "windows", "build-msi.sh"), older, older_exe,
+                    ICON,
                     "0.9.0"], check=True, capture_output=True, timeout=120)
     for what, msi in (("0.9.0", older), ("migliar.msi over it", package)):
         run = wine.run("msiexec", "/i", wine.windows_path(msi), "/qn", timeout=180)
@@ -271,7 +273,7 @@ def the_package(wine):
     menu = ("Microsoft", "Windows", "Start Menu", "Programs", "Мигляр.lnk")
     shortcut = (glob.glob(wine.drive_c("ProgramData", *menu)) + glob.glob(
         wine.drive_c("users", "*", "AppData", "Roaming", *menu)) + ["no Мигляр.lnk"])[0]
-    installed(wine, "MSI", shortcut, "C:\\Program Files\\Мигляр\\", ["migliar.exe"],
+    installed(wine, "MSI", shortcut, PROGRAM + "\\", ["migliar.exe"],
               os.path.join(wine.build, "migliar.exe"),
               {"Publisher": "www.migliar.example", "DisplayVersion": "1.0.0"})
     # The list's icon, as Windows Installer keeps it for the product.
@@ -280,8 +282,7 @@ def the_package(wine):
         if values.get("ProductName") == "Мигляр"]
     icon = icons and wine.drive_c(*icons[0].split("\\")[1:])
     check("the list's icon is the game's", icon and os.path.isfile(icon) and open(
-        icon, "rb").read() == open(os.path.join(here, "..", "..", "data", "migliar.ico"),
-                                   "rb").read(), icons)
+        icon, "rb").read() == open(ICON, "rb").read(), icons)
     run = wine.run("msiexec", "/x", wine.windows_path(package), "/qn", timeout=180)
     check("msiexec /x migliar.msi /qn: status 0", run.returncode == 0, run.returncode)
     nothing_left(wine, "MSI", shortcut)
