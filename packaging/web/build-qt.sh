@@ -5,10 +5,11 @@
 # VERSION is the host Qt's (6.4.2 on Debian 12, 6.8.2 on 13).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/../qt-features.sh"
 # Only what a Widgets program and its QtTest suites need. OpenGL stays: Qt's wasm platform draws
-# widgets through it.
+# widgets through it. Nor the MIME type database.
 options=(-platform wasm-emscripten -qt-host-path /usr -release -static -nomake examples
     -nomake tests -no-feature-sql -no-feature-network -no-dbus -no-feature-printsupport
-    -no-feature-concurrent -no-feature-xml)
+    -no-feature-concurrent -no-feature-xml -no-feature-mimetype-database "${lighter_qt[@]}")
 exec "$here/../build-qt.sh" "$1" "$2" \
     /usr/share/emscripten/cmake/Modules/Platform/Emscripten.cmake "${options[@]}"
