@@ -212,7 +212,8 @@ bool readDouble(const std::string& text, double& value) {
     return std::from_chars(text.data(), text.data() + text.size(), value).ec !=
            std::errc::result_out_of_range;
 #else
-    // A C++ library without floating-point from_chars (a browser's): strtod rounds the same way.
+    // A C++ library without floating-point from_chars (a browser's), or a build that leaves it
+    // out (Windows'): strtod rounds the same way.
     value = std::strtod(withDecimalMark(text, ".", decimalMark()).c_str(), nullptr);
     return !std::isinf(value);
 #endif
