@@ -332,7 +332,9 @@ QString CStr(double value) {
         if (count > 1)
             out += '.' + digits.substr(1);
         out += exponent < 0 ? "E-" : "E+";
-        out += (std::abs(exponent) < 10 ? "0" : "") + std::to_string(std::abs(exponent));
+        if (std::abs(exponent) < 10)
+            out += '0';
+        out += std::to_string(std::abs(exponent));
     } else if (exponent < 0) {
         out += "0." + std::string(std::size_t(-exponent - 1), '0') + digits;
     } else if (count <= exponent + 1) {
