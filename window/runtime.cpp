@@ -191,7 +191,9 @@ double radixNumber(Reader& in, int radix) {
     return withTypeCharacter(number, type, false);
 }
 
-#if !defined(__cpp_lib_to_chars) || defined(MIGLIAR_NO_FLOAT_CHARCONV)
+#if defined(__cpp_lib_to_chars) && !defined(MIGLIAR_NO_FLOAT_CHARCONV)
+#define MIGLIAR_FLOAT_CHARCONV
+#else
 // strtod and snprintf read and write the decimal mark of the C library's LC_NUMERIC, which Qt
 // sets from the environment (a comma under bg_BG.UTF-8); the numbers here always have a point.
 const char* decimalMark() {
@@ -207,7 +209,7 @@ std::string withDecimalMark(std::string text, std::string_view from, std::string
 // Plain ASCII decimals to the nearest Double, or false where they are out of its range: too
 // large (the caller tells which), or too small, which reads as 0; a subnormal reads as itself.
 bool readDouble(const std::string& text, double& value) {
-#if defined(__cpp_lib_to_chars) && !defined(MIGLIAR_NO_FLOAT_CHARCONV)
+#ifdef MIGLIAR_FLOAT_CHARCONV
     value = 0;
     return std::from_chars(text.data(), text.data() + text.size(), value).ec !=
            std::errc::result_out_of_range;
@@ -222,7 +224,7 @@ bool readDouble(const std::string& text, double& value) {
 // Fifteen significant digits, rounded to nearest, as "d.dddddddddddddde+XX".
 std::string scientific15(double value) {
     std::array<char, 32> buffer{};
-#if defined(__cpp_lib_to_chars) && !defined(MIGLIAR_NO_FLOAT_CHARCONV)
+#ifdef MIGLIAR_FLOAT_CHARCONV
     const auto printed = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value,
                                        std::chars_format::scientific, 14);
     return std::string(buffer.data(), printed.ptr);
