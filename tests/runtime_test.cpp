@@ -214,6 +214,8 @@ class RuntimeTest : public QObject {
         QTest::newRow("16 decimals") << 5.6789e-12 << "5.6789E-12";
         QTest::newRow("tiny") << 1e-20 << "1E-20";
         QTest::newRow("one-digit exponent") << 1.23456789012345e-5 << "1.23456789012345E-05";
+        QTest::newRow("exponent -9") << 1.2345678e-9 << "1.2345678E-09";
+        QTest::newRow("exponent -10: two digits") << 1.2345678e-10 << "1.2345678E-10";
         QTest::newRow("1E-04, all digits") << 0.000123456789012345 << "0.000123456789012345";
     }
     void cstrWritesTheShortestText() {
