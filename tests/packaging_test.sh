@@ -131,6 +131,19 @@ install)
     timeout 5 env QT_QPA_PLATFORM=offscreen "$root/usr/bin/$(entry Exec)" >"$out/started.log" 2>&1
     check "the menu entry's command starts the installed game, which runs until stopped" \
         test "$?" -eq 124
+
+    # The browser build's environment with no folder refuses, sourced or run: it would make
+    # /emsdk and /em-cache (749 MB) at the root. Here its commands only tell what they would do.
+    said=$(set +u -- # as a shell sources it: no folder (not this script's arguments), no -u
+        rm() { echo "rm $*"; } && mkdir() { echo "mkdir $*"; }
+        ln() { echo "ln $*"; } && cp() { echo "cp $*"; }
+        export -f rm mkdir ln cp
+        . "$source_dir/packaging/web/environment.sh" 2>/dev/null
+        echo "sourced: $?"
+        bash "$source_dir/packaging/web/environment.sh" 2>/dev/null
+        echo "run: $?")
+    check "environment.sh with no folder refuses, sourced or run: ${said//$'\n'/; }" \
+        test "$said" = $'sourced: 1\nrun: 1'
     ;;
 
 deb)

@@ -5,7 +5,7 @@
 # With no folder it would remake /emsdk and /em-cache at the root: it refuses.
 if [ -z "${1:-}" ]; then
     echo "environment.sh: which folder? Usage: . packaging/web/environment.sh FOLDER" >&2
-    return 1
+    return 1 2>/dev/null || exit 1 # run rather than sourced, bash would go on past a return
 fi
 emsdk_home=$1/emsdk
 if [ ! -f "$emsdk_home/.emscripten" ]; then
