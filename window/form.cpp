@@ -240,17 +240,23 @@ void Form::Start() {
     if (DrawsOwnTitleBar())
         frame_ = FrameWithTitleBar(window_.get());
     QWidget* shown = window_->window();
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    if (screen) {
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         // A frame learns its size from its layout, which otherwise first works when shown.
         if (QLayout* layout = shown->layout())
             layout->activate();
         // The whole window is centred, the system's frame with it: a platform that draws the
         // frame itself (Windows) knows it once the window exists, before it shows.
         shown->winId();
-        QRect whole = shown->frameGeometry();
-        whole.moveCenter(screen->availableGeometry().center());
-        shown->move(whole.topLeft());
+        const auto centre = [shown, screen] {
+            QRect whole = shown->frameGeometry();
+            whole.moveCenter(screen->availableGeometry().center());
+            shown->move(whole.topLeft());
+        };
+        centre();
+        // A page is the window's whole desktop, and it changes shape as a device turns: the
+        // window stays in its middle. On a desktop the player places it.
+        if (QGuiApplication::platformName() == u"wasm")
+            QObject::connect(screen, &QScreen::availableGeometryChanged, shown, centre);
     }
     // Never maximized nor full screen, where the platform would make a shown window so (in a
     // browser Qt fills the page with it): the window keeps its designed size and look.
