@@ -190,12 +190,13 @@ def the_start_shows(game):
           game.client_size() == CLIENT_PIXELS, game.client_size())
     if game.places and shown:
         # Where the game places its window itself: its client area, and any frame round it, in
-        # the middle of the screen.
-        (width, height), (left, top, right, bottom) = game.screen(), game.frame
+        # the middle of the screen's free area, which panels and docks leave.
+        (ax, ay, width, height), (left, top, right, bottom) = game.work_area(), game.frame
         x, y, w, h = shown[0][1]
-        gaps = (x - left, width - x - w - right, y - top, height - y - h - bottom)
-        check(f"centred on the {width} x {height} screen: the gaps left and right, above and "
-              "below, differ by a pixel at most",
+        gaps = (x - left - ax, ax + width - x - w - right, y - top - ay,
+                ay + height - y - h - bottom)
+        check(f"centred on the free {width} x {height} at ({ax}, {ay}): the gaps left and right, "
+              "above and below, differ by a pixel at most",
               min(gaps) >= 0 and abs(gaps[0] - gaps[1]) <= 1 and abs(gaps[2] - gaps[3]) <= 1,
               gaps)
 

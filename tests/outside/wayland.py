@@ -233,6 +233,11 @@ def the_window(game):
     check("every frame drawn at that size", buffers == {window}, buffers)
     check("Weston leaves the size to the game", configured and all(
         c in ((0, 0), window) for c in configured), configured)
+    # A desktop finds the window's menu entry, its name and icon, by the app_id: the entry's name.
+    ids = re.findall(rf"-> xdg_toplevel{OBJECT}\.set_app_id\(\"([^\"]*)\"\)", log_text(game.log))
+    entries = [os.path.basename(entry)[:-len(".desktop")] for entry in glob.glob(os.path.join(
+        os.path.dirname(__file__), "..", "..", "packaging", "*.desktop"))]
+    check(f"its app_id is the menu entry's name {entries}", ids and set(ids) == set(entries), ids)
     return window
 
 

@@ -80,6 +80,12 @@ class Session(XServer):
 
     def start(self):
         super().start()
+        # A panel along the top and a dock at the left, as a desktop tells them: the window goes
+        # in the middle of what they leave free.
+        from Xlib import Xatom
+        self.display.screen().root.change_property(self.display.intern_atom("_NET_WORKAREA"),
+                                                   Xatom.CARDINAL, 32, [64, 32, 1216, 992])
+        self.display.sync()
         address = start_bus(self.processes, self.env)
         self.env["DBUS_SESSION_BUS_ADDRESS"] = address
         os.environ.update(DBUS_SESSION_BUS_ADDRESS=address, DISPLAY=self.env["DISPLAY"])
@@ -118,9 +124,11 @@ class XWindowGame(Game):
     def client_size(self):
         return self.geometry()[2:]
 
-    def screen(self):
+    def work_area(self):
+        """What the desktop's panels leave free of the screen: x, y, width, height."""
         screen = self.display.screen()
-        return (screen.width_in_pixels, screen.height_in_pixels)
+        return tuple(property_of(self.display, screen.root, "_NET_WORKAREA") or (
+            0, 0, screen.width_in_pixels, screen.height_in_pixels))[:4]
 
     def error_box_window(self):
         boxes = self.server.windows(self.pid, BOX_TITLE)
