@@ -2,7 +2,8 @@
 # Builds a static Qt from Debian's own qt6-base source package, once, into a cache outside the
 # repository; later runs see the stamp and return at once. The stamp holds the options it was
 # built with (other options, another build) and is written last, so an interrupted build is never
-# taken for a finished one. VERSION is the host Qt's, whose tools the build runs.
+# taken for a finished one. VERSION is the host Qt's, whose tools the build runs. QT_PATCHES may
+# name patches to the source, applied in order; the stamp names them by their content.
 # Usage: packaging/build-qt.sh PREFIX VERSION TOOLCHAIN_FILE CONFIGURE_OPTION...
 set -euo pipefail
 prefix=$1
@@ -10,7 +11,11 @@ version=$2
 toolchain=$3
 shift 3
 stamp="$prefix/.migliar-qt-complete"
-[ -f "$stamp" ] && [ "$(cat "$stamp")" = "$*" ] && exit 0
+built="$*"
+for patch in ${QT_PATCHES:-}; do
+    built+=" $(basename "$patch")=$(sha256sum <"$patch" | cut -c1-16)"
+done
+[ -f "$stamp" ] && [ "$(cat "$stamp")" = "$built" ] && exit 0
 here=$(cd "$(dirname "$0")" && pwd)
 
 work="$prefix.build"
@@ -18,6 +23,9 @@ rm -rf "$work" "$prefix"
 mkdir -p "$work"
 cd "$work"
 src=$("$here/qt-source.sh" "$version")
+for patch in ${QT_PATCHES:-}; do
+    patch -d "$src" -p1 --quiet <"$patch"
+done
 mkdir build
 cd build
 "../$src/configure" -prefix "$prefix" "$@" \
@@ -29,4 +37,4 @@ cmake --build . --parallel "${MIGLIAR_JOBS:-2}" >build.log 2>&1 ||
 cmake --install . >install.log 2>&1 || { tail -n 60 install.log >&2; exit 1; }
 cd /
 rm -rf "$work"
-echo "$*" >"$stamp"
+echo "$built" >"$stamp"

@@ -16,18 +16,29 @@ if(WIN32)
     set_source_files_properties("${packaging}/migliar.rc" PROPERTIES INCLUDE_DIRECTORIES "${data}")
 endif()
 
-# In a browser: one folder for any static web server, www/, with the page, the game, Qt's loader
-# and the icon.
+# In a browser: one folder for any static web server, www/, made anew whenever the game is linked
+# or a file of the page changes: the page's own files, the icons, the game; then named after its
+# content for the service worker (stamp.cmake).
 if(EMSCRIPTEN)
     set(site "${CMAKE_BINARY_DIR}/www")
-    # The page and the icon again whenever they change, the game whenever it is linked.
-    configure_file("${packaging}/web/index.html" "${site}/index.html" COPYONLY)
-    configure_file("${data}/migliar.png" "${site}/migliar.png" COPYONLY)
-    add_custom_command(TARGET migliar POST_BUILD
-        COMMAND ${CMAKE_COMMAND} -E copy "$<TARGET_FILE_DIR:migliar>/migliar.js"
-            "$<TARGET_FILE_DIR:migliar>/migliar.wasm" "$<TARGET_FILE_DIR:migliar>/qtloader.js"
-            "${site}"
+    set(web "${packaging}/web")
+    set(page "${web}/index.html" "${web}/migliar-page.js" "${web}/migliar-page.css"
+        "${web}/manifest.webmanifest" "${data}/migliar.png" "${data}/icons/migliar-180.png"
+        "${data}/icons/migliar-192.png" "${data}/icons/migliar-512.png")
+    set(game "$<TARGET_FILE_DIR:migliar>/migliar.js" "$<TARGET_FILE_DIR:migliar>/migliar.wasm")
+    # Qt 6.4's loader would fetch the game's script and eval() it, which a strict policy refuses:
+    # the page loads it itself. Later Qt's loader is needed.
+    if(Qt6_VERSION VERSION_GREATER_EQUAL 6.5)
+        list(APPEND game "$<TARGET_FILE_DIR:migliar>/qtloader.js")
+    endif()
+    add_custom_command(OUTPUT "${site}/service-worker.js"
+        COMMAND ${CMAKE_COMMAND} -E rm -rf "${site}"
+        COMMAND ${CMAKE_COMMAND} -E make_directory "${site}"
+        COMMAND ${CMAKE_COMMAND} -E copy ${page} ${game} "${site}"
+        COMMAND ${CMAKE_COMMAND} -DSITE=${site} -P "${web}/stamp.cmake"
+        DEPENDS migliar ${page} "${web}/service-worker.js" "${web}/stamp.cmake"
         VERBATIM)
+    add_custom_target(site ALL DEPENDS "${site}/service-worker.js")
     return()
 endif()
 

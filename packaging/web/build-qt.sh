@@ -15,5 +15,11 @@ mime=(-no-feature-mimetype-database)
 options=(-platform wasm-emscripten -qt-host-path /usr -release -static -nomake examples
     -nomake tests -no-feature-sql -no-feature-network -no-dbus -no-feature-printsupport
     -no-feature-concurrent -no-feature-xml "${mime[@]}" "${lighter_qt[@]}")
+# Qt 6.4 offers a touch screen's own keyboard only on the systems it names: a Chromebook's (and
+# any other's) takes the same hidden field as an iPad's. Below a scale of 1 (a small screen
+# zoomed out, a browser's zoom under 100 %) it draws the window wrongly: it draws 1:1, and the
+# browser scales that down.
+[[ $2 != 6.4.* ]] || export QT_PATCHES="$here/qt-6.4-keyboard-on-touch.patch
+    $here/qt-6.4-scale-below-one.patch"
 exec "$here/../build-qt.sh" "$1" "$2" \
     /usr/share/emscripten/cmake/Modules/Platform/Emscripten.cmake "${options[@]}"
