@@ -268,6 +268,13 @@ def the_package(wine):
     for what, msi in (("0.9.0", older), ("migliar.msi over it", package)):
         run = wine.run("msiexec", "/i", wine.windows_path(msi), "/qn", timeout=180)
         check(f"msiexec /i {what} /qn: status 0", run.returncode == 0, run.returncode)
+    # The same version built again is the same product: installed over the first (Windows refuses
+    # it with status 1638, Wine takes it), it adds no second entry, which installed() counts.
+    again = os.path.join(wine.out, "again.msi")
+    subprocess.run([os.path.join(ROOT, "packaging", "windows", "build-msi.sh"), again,
+                    os.path.join(wine.build, "migliar.exe"), ICON, "1.0.0"], check=True,
+                   capture_output=True, timeout=120)
+    wine.run("msiexec", "/i", wine.windows_path(again), "/qn", timeout=180)
     # Wine's Windows Installer puts a machine's shortcuts in the user's menu, and keeps only the
     # link's folder in UTF-16.
     menu = ("Microsoft", "Windows", "Start Menu", "Programs", "Мигляр.lnk")
