@@ -3,9 +3,9 @@
 // run.
 "use strict";
 (() => {
-  // The build this page belongs to: every file of its own it asks for carries it, so that no
-  // cache can hand it another build's script or program.
-  const build = document.documentElement.dataset.build;
+  // The build this script belongs to: every file of the game's it asks for carries it, so that
+  // no cache can hand it another build's script or program.
+  const build = "@MIGLIAR_BUILD@";
   const own = (name) => `${name}?${build}`;
   let screen_ = document.getElementById("screen");
   const status_ = document.getElementById("status");
@@ -117,12 +117,26 @@
   }
 
   // A newer build that the service worker has kept whole takes over at once, and drops the older
-  // one's files: a page that was still loading those loads again, as the newer build.
-  let newer = false;
-  navigator.serviceWorker?.addEventListener("controllerchange", () => { newer = true; });
-  const lost = (why) => (newer ? location.reload() : failed(why));
+  // one's files: a page that was still loading those loads again, once, as the newer build.
+  function lost(why) {
+    try {
+      if (navigator.serviceWorker?.controller && sessionStorage.getItem("migliar-lost") !== build) {
+        sessionStorage.setItem("migliar-lost", build);
+        location.reload();
+        return;
+      }
+    } catch {} // no storage here: say so
+    failed(why);
+  }
 
   screen_.addEventListener("contextmenu", (event) => event.preventDefault());
+  // A click gives the game the keyboard, also in another site's frame (a lesson's), where WebKit
+  // moves it there only so: Qt's handlers keep the click from focusing anything itself. A finger
+  // leaves it to Qt, whose field brings up the device's keyboard.
+  screen_.addEventListener("pointerdown", (event) => {
+    if (event.pointerType === "mouse" && document.activeElement !== screen_)
+      screen_.focus();
+  });
   window.addEventListener("load", async () => {
     try {
       await script(own("migliar.js"));

@@ -26,18 +26,28 @@ async function checked(name) {
 
 self.addEventListener("install", (event) => {
   event.waitUntil((async () => {
+    const names = Object.keys(FILES);
+    // Kept whole already, by a worker of this origin's in another site's frame: left as it is
+    // (WebKit loses what is put over it).
+    const kept = await caches.has(CACHE);
+    if (kept) {
+      const cache = await caches.open(CACHE);
+      const found = await Promise.all(names.map((name) => cache.match(new URL(name, scope))));
+      if (found.every(Boolean))
+        return self.skipWaiting();
+    }
     try {
-      const names = Object.keys(FILES);
       const responses = await Promise.all(names.map(checked));
       const cache = await caches.open(CACHE);
       await Promise.all(names.map((name, i) => cache.put(new URL(name, scope), responses[i])));
     } catch (why) {
-      await caches.delete(CACHE); // nothing half kept
+      if (!kept)
+        await caches.delete(CACHE); // nothing half kept
       throw why;
     }
     // Kept whole: the next page is this build's. A page still loading the older one finds its
     // files gone and loads again (migliar-page.js).
-    await self.skipWaiting();
+    return self.skipWaiting();
   })());
 });
 

@@ -1,26 +1,28 @@
 # Names a built page after its content and lists its files for the service worker: the build's
-# name is the start of a SHA-256 over every file's (the page's with the name left out), written
-# into index.html, and service-worker.js is written from its template beside this script with the
-# name and each file's own SHA-256, which the worker checks. A folder stamped before can be
-# stamped again after a change to its files.
+# name is the start of a SHA-256 over every file's (the page's script with the name left out),
+# written into migliar-page.js, and service-worker.js is written from its template beside this
+# script with the name and each file's own SHA-256, which the worker checks. A folder stamped
+# before can be stamped again after a change to its files.
 # Usage: cmake -DSITE=FOLDER -P packaging/web/stamp.cmake
 cmake_minimum_required(VERSION 3.25)
-if(NOT IS_DIRECTORY "${SITE}" OR NOT EXISTS "${SITE}/index.html")
-    message(FATAL_ERROR "stamp.cmake: SITE=${SITE} holds no index.html")
+set(script migliar-page.js)
+get_filename_component(SITE "${SITE}" ABSOLUTE)
+if(NOT IS_DIRECTORY "${SITE}" OR NOT EXISTS "${SITE}/${script}")
+    message(FATAL_ERROR "stamp.cmake: SITE=${SITE} holds no ${script}")
 endif()
 set(placeholder "@MIGLIAR_BUILD@")
 set(worker "${SITE}/service-worker.js")
 
-file(READ "${SITE}/index.html" page)
+file(READ "${SITE}/${script}" named)
 if(EXISTS "${worker}")
     file(STRINGS "${worker}" before REGEX "^const BUILD = \"[0-9a-f]+\";$")
     if(before MATCHES "\"([0-9a-f]+)\"")
-        string(REPLACE "${CMAKE_MATCH_1}" "${placeholder}" page "${page}")
+        string(REPLACE "${CMAKE_MATCH_1}" "${placeholder}" named "${named}")
     endif()
 endif()
-string(FIND "${page}" "${placeholder}" at)
+string(FIND "${named}" "${placeholder}" at)
 if(at LESS 0)
-    message(FATAL_ERROR "stamp.cmake: ${SITE}/index.html does not name its build")
+    message(FATAL_ERROR "stamp.cmake: ${SITE}/${script} does not name its build")
 endif()
 
 # The precompressed twins are the same files to a browser.
@@ -29,18 +31,21 @@ list(FILTER names EXCLUDE REGEX "\\.(gz|br)$|^service-worker\\.js$")
 list(SORT names)
 set(listed "")
 foreach(name IN LISTS names)
-    if(name STREQUAL "index.html")
-        string(SHA256 sum "${page}")
+    if(name STREQUAL script)
+        string(SHA256 sum "${named}")
     else()
         file(SHA256 "${SITE}/${name}" sum)
     endif()
     string(APPEND listed "${name} ${sum}\n")
 endforeach()
+# The worker's own code is the build's too.
+file(SHA256 "${CMAKE_CURRENT_LIST_DIR}/service-worker.js" sum)
+string(APPEND listed "service-worker.js ${sum}\n")
 string(SHA256 build "${listed}")
 string(SUBSTRING "${build}" 0 16 build)
 
-string(REPLACE "${placeholder}" "${build}" page "${page}")
-file(WRITE "${SITE}/index.html" "${page}")
+string(REPLACE "${placeholder}" "${build}" named "${named}")
+file(WRITE "${SITE}/${script}" "${named}")
 set(files "")
 foreach(name IN LISTS names)
     file(SHA256 "${SITE}/${name}" sum)

@@ -10,6 +10,7 @@ import base64
 import functools
 import glob
 import http.server
+import io
 import os
 import shutil
 import statistics
@@ -28,9 +29,10 @@ from selenium.webdriver.remote.remote_connection import RemoteConnection
 from selenium.webdriver.webkitgtk.service import Service as WebKitService
 from Xlib import X
 
-from design import (BACKGROUND, CLEAR, CLIENT_PIXELS, COVER, LETTER_BOX, MESSAGE, PROMPT,
-                    SHOW, TEXT_BOXES, Shot, client_area, covered_steps, ink_columns, label_of,
-                    option_rect, overlap, rect, verdict_steps)
+from design import (BACKGROUND, CLEAR, CLIENT_PIXELS, COVER, LETTER_BOX, MESSAGE, MESSAGE_BOX,
+                    PROMPT, RIGHT_TALLY, SHOW, TALLY_BOXES, TEXT_BOXES, WRONG_TALLY, Shot,
+                    client_area, covered_steps, ink_columns, label_of, letter_rect, option_rect,
+                    overlap, rect, verdict_steps)
 from game import Game
 from harness import Processes, check, die_with_us, group, start_xvfb, wait_for
 
@@ -47,18 +49,56 @@ FIREFOX_PREFS = {"browser.shell.checkDefaultBrowser": False,
                  "webgl.force-enabled": True,
                  "webgl.disable-fail-if-major-performance-caveat": True,
                  # The page's console on Firefox's output, where the suite reads it.
-                 "devtools.console.stdout.content": True}
+                 "devtools.console.stdout.content": True,
+                 # The page asks to keep its storage: Firefox asks the pupil, here answered.
+                 "dom.storageManager.prompt.testing": True,
+                 "dom.storageManager.prompt.testing.allow": True}
 
 
-def serve(folder):
-    """A static web server for the folder on 127.0.0.1, as a school's; gives its address."""
-    class Quiet(http.server.SimpleHTTPRequestHandler):
-        def log_message(self, *_):
-            pass
-    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0),
-                                             functools.partial(Quiet, directory=folder))
-    threading.Thread(target=server.serve_forever, daemon=True).start()
-    return f"http://127.0.0.1:{server.server_address[1]}/"
+# A strict school site's policy: no inline script, no code made at run time.
+POLICY = "default-src 'self'; script-src 'self' 'wasm-unsafe-eval'"
+
+
+class Server:
+    """A static web server on 127.0.0.1, as a school's: under its strict policy, and asking the
+    browser to check every file anew (no-cache), as many do for a page. Its folder can change (a
+    deploy), and it can be down (the line is). It also serves pages of another site's (an LMS
+    lesson's, at http://localhost), outside the game's folder and policy."""
+
+    def __init__(self, folder):
+        self.folder, self.down, self.others = folder, False, {}
+        server = self
+
+        class Handler(http.server.SimpleHTTPRequestHandler):
+            def __init__(self, *args, **kwargs):
+                super().__init__(*args, directory=server.folder, **kwargs)
+
+            def handle_one_request(self):
+                if server.down:
+                    self.close_connection = True  # nothing answers
+                else:
+                    super().handle_one_request()
+
+            def send_head(self):
+                other = server.others.get(self.path)
+                if other is None:
+                    return super().send_head()
+                self.send_response(200)
+                self.send_header("Content-Type", "text/html; charset=utf-8")
+                self.send_header("Content-Length", str(len(other)))
+                super().end_headers()
+                return io.BytesIO(other)
+
+            def end_headers(self):
+                self.send_header("Content-Security-Policy", POLICY)
+                self.send_header("Cache-Control", "no-cache")
+                super().end_headers()
+
+            def log_message(self, *_):
+                pass
+        httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        threading.Thread(target=httpd.serve_forever, daemon=True).start()
+        self.address = f"http://127.0.0.1:{httpd.server_address[1]}/"
 
 
 def check_or_say(what, value, ok, why):
@@ -72,14 +112,17 @@ def check_or_say(what, value, ok, why):
 class Browser:
     """The suite's web server and its one browser: a WebDriver session, or Firefox's window."""
 
-    def __init__(self, engine, site, out):
-        self.engine, self.site, self.out = engine, site, out
+    def __init__(self, engine, site, out, screen=None):
+        """screen: (width, height, pixel ratio) of a phone's or a tablet's, touch on, as
+        chromedriver's mobile emulation gives it."""
+        self.engine, self.site, self.out, self.screen = engine, site, out, screen
         self.processes = Processes()
         self.env = {k: v for k, v in os.environ.items() if not k.startswith(("WAYLAND_", "MOZ_"))}
         self.driver = self.service = self.firefox = None
 
     def start(self):
-        self.address = serve(self.site)
+        self.server = Server(self.site)
+        self.address = self.server.address
         if self.engine != "chromium":
             self.env["DISPLAY"] = start_xvfb(self.processes)
         log = os.path.join(self.out, f"{self.engine}-browser.log")
@@ -90,6 +133,11 @@ class Browser:
             for flag in CHROMIUM_FLAGS:
                 options.add_argument(flag)
             options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
+            if self.screen:
+                width, height, ratio = self.screen
+                options.add_experimental_option("mobileEmulation", {"deviceMetrics": {
+                    "width": width, "height": height, "pixelRatio": ratio, "touch": True,
+                    "mobile": True}})
             self.driver = webdriver.Chrome(
                 service=self.service_of(ChromeService, "/usr/bin/chromedriver", log),
                 options=options)
@@ -142,8 +190,9 @@ class Browser:
         if not self.window_id:
             raise RuntimeError(f"Firefox shows no window; see {log}")
 
-    def game(self, name):
-        return FirefoxGame(self, name) if self.firefox else DriverGame(self, name)
+    def game(self, name, page=None):
+        """The game on a fresh load of its page, or of another page with it in a frame."""
+        return FirefoxGame(self, name) if self.firefox else DriverGame(self, name, page)
 
     def end(self):
         try:
@@ -214,24 +263,35 @@ class BrowserGame(Game):
         x, y, w, h = rect(SHOW)
         return BACKGROUND not in shot.colours((x + w + 10, y - 30, 40, 60))
 
-    def error_text(self):
-        # The box's text can be selected: a click into its first line, which starts beside the
-        # top of the box's red icon (told from 'Чисти' by its shade and place); Ctrl+A, Ctrl+C.
-        shot = self.glance("box-text")
+    def box_icon(self):
+        """The right and top edges of the error box's red icon (told from 'Чисти' by its shade
+        and place), by which the box's text and button lie; None without it."""
+        shot = self.glance("box-icon")
 
         def red(point):
             r, g, b = shot.at(*point)
             return r > 150 and g < 90 and b < 90 and not overlap(point + (1, 1), rect(CLEAR))[2]
         icon = [p for p in shot.points((0, 0) + CLIENT_PIXELS) if red(p)]
+        return icon and (max(i for i, _ in icon), min(j for _, j in icon))
+
+    def error_text(self):
+        # The box's text can be selected: a click into its first line, which starts beside the
+        # top of the icon; Ctrl+A, Ctrl+C.
+        icon = self.box_icon()
         if not icon:
             return ""
-        self.click((max(i for i, _ in icon) + 50, min(j for _, j in icon) + 10, 0, 0))
+        self.click((icon[0] + 50, icon[1] + 10, 0, 0))
         return self.copied()
 
     def icon(self):
         return None  # where no driver reads the page
 
-    elements = icon
+    elements = installable = kept = icon
+
+    def settled(self):
+        """Gives the service worker the time to keep a newer build, as a pupil who plays a while
+        does."""
+        time.sleep(3)
 
     def stop(self):
         pass  # the next game loads the page anew
@@ -240,16 +300,17 @@ class BrowserGame(Game):
 class DriverGame(BrowserGame):
     """Chromium and WebKit over WebDriver: its pointer and key actions, its screenshots."""
 
-    def __init__(self, browser, name):
+    def __init__(self, browser, name, page=None):
         self.driver, self.chromium = browser.driver, browser.engine == "chromium"
         self.taps = self.chromium  # WebKitGTK's driver hands a touch on as a mouse click
+        self.address = page or browser.address
         super().__init__(browser, name)
 
     def load(self):
         """Asks for the page; gives what it says while the game loads. The line stays in the
         page, hidden, once the game shows: read then, it is read whether or not the game was
         quicker than the driver's first look."""
-        self.driver.get(self.browser.address)
+        self.driver.get(self.address)
         return self.driver.execute_script(
             "const s = document.getElementById('status'); return s ? s.textContent : ''")
 
@@ -271,7 +332,8 @@ class DriverGame(BrowserGame):
 
     def click(self, region, button=1, kind="mouse"):
         actions = ActionBuilder(self.driver, mouse=PointerInput(kind, kind))
-        actions.pointer_action.move_to_location(*self.on_page(region)).click()
+        # WebDriver counts the buttons from 0, X from 1.
+        actions.pointer_action.move_to_location(*self.on_page(region)).click(button=button - 1)
         actions.perform()
         time.sleep(self.pause)
 
@@ -305,9 +367,31 @@ class DriverGame(BrowserGame):
         return self.driver.title
 
     def icon(self):
+        """The type of each icon the page names: its own, an iPad's home screen's."""
         return self.driver.execute_script(
-            "return fetch(document.querySelector('link[rel=icon]').href)"
-            ".then(r => r.ok && r.headers.get('content-type'))")
+            "return Promise.all(['icon', 'apple-touch-icon'].map(rel => fetch(document"
+            ".querySelector(`link[rel=${rel}]`).href).then(r => r.ok && r.headers.get("
+            "'content-type'))))")
+
+    def installable(self):
+        """What Chromium finds in the way of installing the page as an app, and the app's name
+        and language."""
+        if not self.chromium:
+            return None
+        errors = self.driver.execute_cdp_cmd("Page.getInstallabilityErrors", {})
+        manifest = self.driver.execute_script(
+            "return fetch(document.querySelector('link[rel=manifest]').href).then(r => r.json())")
+        return errors["installabilityErrors"], manifest["name"], manifest["lang"]
+
+    def kept(self):
+        """The caches the page's origin keeps."""
+        return self.driver.execute_script("return caches.keys()")
+
+    def settled(self):
+        time.sleep(1)  # the page asks for the worker's update once the game shows
+        self.driver.execute_script(
+            "return navigator.serviceWorker.getRegistration().then(r => r && r.installing &&"
+            " new Promise(done => r.installing.addEventListener('statechange', done)))")
 
     def elements(self):
         """What shows on the page outside the game's screen, and the screen."""
@@ -372,8 +456,11 @@ def the_page(game):
     check(f"the window's first frame {game.first_frame:.2f} s after the page was asked for",
           game.first_frame < 10, game.first_frame)
     check("the page's title is 'Мигляр'", game.title() == "Мигляр", game.title())
-    check_or_say("its icon is the game's, served with the page", game.icon(),
-                 lambda icon: icon == "image/png", "Firefox has no driver")
+    check_or_say("its icon and an iPad's home-screen icon are the game's, served with the page",
+                 game.icon(), lambda icons: icons == ["image/png"] * 2, "Firefox has no driver")
+    check_or_say("installable as an app 'Мигляр' in Bulgarian: Chromium finds nothing in the way",
+                 game.installable(), lambda found: found == ([], "Мигляр", "bg"),
+                 "only Chromium tells")
     page, (left, top) = game.page, game.origin
     width, height = page.full
     window = (left - 1, top - 31, CLIENT_PIXELS[0] + 2, CLIENT_PIXELS[1] + 32)  # frame, title bar
@@ -394,16 +481,31 @@ def the_page(game):
         check("... whole and centred; no close button at its end",
               abs((ink[0] + ink[-1]) / 2 - middle) < 4 and bar[0] + bar[2] - ink[-1] > 40,
               (ink[0], ink[-1], middle))
-    check_or_say("nothing in the console but Qt's own notes", game.console(),
-                 lambda lines: not [s for s in lines if "rror" in s or "xception" in s],
+    check_or_say("nothing in the console but Qt's own notes: no error, nothing the site's "
+                 "policy refused", game.console(), lambda lines: not [
+                     s for s in lines if "rror" in s or "xception" in s or "Security Policy" in s],
                  "WebKitGTK's driver keeps it")
+
+
+def no_browser_menu(game):
+    """A right click (and on a touch screen a long press, which chromedriver cannot make) opens no
+    menu of the browser's over the game."""
+    if not getattr(game, "chromium", False):
+        # WebKitGTK's driver releases no right button after the menu event: the game would
+        # take no press after it.
+        print("--   a right click's menu: not read here (Firefox has no driver; WebKitGTK's "
+              "leaves the right button down)", flush=True)
+        return
+    game.driver.execute_script("window.menus = []; addEventListener('contextmenu',"
+                               " event => window.menus.push(event.defaultPrevented))")
+    game.click(letter_rect(5), 3)
+    menus = game.driver.execute_script("return window.menus")
+    check("a right click opens no menu of the browser's over the game", menus == [True], menus)
 
 
 def keyboard_at_once(game):
     group("the keyboard, before any click")
-    game.key("Tab", "Tab", "Tab", "space")  # from the message box to 'Покажи'
-    time.sleep(0.5)
-    box = game.shot("keys").colours(rect(LETTER_BOX))
+    box = keyboard(game)
     check("at once: three Tabs and Space press 'Покажи', the cover slides",
           list(box) != [COVER], box.most_common(2))
 
@@ -454,3 +556,250 @@ def ticks(game):
         took = 100 / statistics.linear_regression(*zip(*seen)).slope
     check(f"100 ticks take 10.0 s ± 1 %: {took and round(took, 3)} s, from {n} of "
           f"{len(taken)} shots", took and 9.9 <= took <= 10.1, seen[:3] + seen[-3:])
+
+
+def keyboard(game):
+    game.key("Tab", "Tab", "Tab", "space")  # from the message box to 'Покажи'
+    time.sleep(0.5)
+    return game.shot("keys").colours(rect(LETTER_BOX))
+
+
+def in_a_lesson(session):
+    group("in a lesson: the page in a frame of another site's")
+    if session.firefox:
+        print("--   not here: Firefox has no driver to open another page", flush=True)
+        return
+    # The line the README gives, in a page of another origin's.
+    session.server.others["/lesson.html"] = (
+        '<!doctype html><meta charset="utf-8"><p>Урок</p><iframe src="'
+        f'{session.address}" width="520" height="480" title="Мигляр"></iframe>').encode()
+    game = session.game("lesson", session.address.replace("127.0.0.1", "localhost") + "lesson.html")
+    game.click(rect(MESSAGE_BOX))
+    box = keyboard(game)
+    check("the game plays in the frame: after a click into it, three Tabs and Space press "
+          "'Покажи'", list(box) != [COVER], box.most_common(2))
+
+
+def offline(session):
+    """It takes the server away, deploys other builds and leaves the last good one served."""
+    group("offline: a build kept whole; a new one reaches the pupil, a broken one never")
+    server, stamp = session.server, os.path.join(os.path.dirname(__file__), "..", "..",
+                                                  "packaging", "web", "stamp.cmake")
+    session.game("kept").settled()
+    server.down = True
+    try:
+        game = session.game("offline")
+        game.press("Покажи")
+        time.sleep(0.5)
+        box = game.shot("offline").colours(rect(LETTER_BOX))
+        check("the server gone: the game starts, and 'Покажи' slides the cover",
+              list(box) != [COVER], box.most_common(2))
+    except RuntimeError as error:
+        check("the server gone: the game starts", False, error)
+    server.down = False
+
+    def deploy(title, broken=False):
+        """The page again, its title told apart, named anew by the build's own step."""
+        folder = os.path.join(session.out, f"{session.engine}-deploy-{title}")
+        shutil.rmtree(folder, ignore_errors=True)
+        shutil.copytree(session.site, folder, ignore=shutil.ignore_patterns("*.gz", "*.br"))
+        page = os.path.join(folder, "index.html")
+        with open(page) as file:
+            text = file.read().replace("<title>Мигляр</title>", f"<title>{title}</title>")
+        with open(page, "w") as file:
+            file.write(text)
+        subprocess.run(["cmake", f"-DSITE={folder}", "-P", stamp], check=True)
+        if broken:  # cut short on its way to the server
+            os.truncate(os.path.join(folder, "migliar.wasm"), 1000000)
+        server.folder = folder
+        with open(os.path.join(folder, "service-worker.js")) as worker:
+            return "migliar-" + worker.read().split('const BUILD = "')[1].split('"')[0]
+
+    try:
+        kept = deploy("Мигляр 2")
+        loads = []
+        while len(loads) < 3 and (not loads or loads[-1][0] != "Мигляр 2"):
+            game = session.game(f"update-{len(loads) + 1}")
+            loads.append((game.title(), game.kept()))
+            game.settled()
+        check(f"a new build plays within three loads: {[title for title, _ in loads]}",
+              loads[-1][0] == "Мигляр 2", loads)
+        check_or_say("... and only it is kept", loads[-1][1], lambda caches: caches == [kept],
+                     "Firefox has no driver")
+        deploy("Мигляр 3", broken=True)
+        loads = []
+        for load in range(3):
+            game = session.game(f"broken-{load + 1}")
+            loads.append((game.title(), game.kept()))
+            game.settled()
+        check("a deploy with its program broken: three loads later the kept build still plays",
+              all(title == "Мигляр 2" for title, _ in loads), loads)
+        check_or_say("... and still only it is kept", loads[-1][1], lambda caches: caches == [kept],
+                     "Firefox has no driver")
+    finally:
+        server.folder = session.site
+
+
+# Screens a pupil meets (CSS pixels, pixel ratio), each in a Chromium of its own.
+SCREENS = [("a phone", 360, 780, 3), ("a small phone", 375, 667, 2),
+           ("a phone turned", 780, 360, 3), ("the smallest", 320, 480, 1),
+           ("a tablet", 810, 1080, 2), ("a Chromebook", 1366, 768, 1),
+           ("the largest", 2560, 1440, 1)]
+FRAMED = (CLIENT_PIXELS[0] + 2, CLIENT_PIXELS[1] + 32)  # with the edge and the title bar
+
+
+def screens(engine, site, out):
+    group("whole on every screen: phones, tablets, Chromebooks, touch on")
+    if engine != "chromium":
+        print("--   not here: only chromedriver emulates a phone's screen; WebKitGTK and a "
+              "desktop's Firefox apply no viewport <meta>", flush=True)
+        return
+    for name, width, height, ratio in SCREENS:
+        session = Browser(engine, site, out, (width, height, ratio))
+        try:
+            session.start()
+            session.driver.get(session.address)
+            what = f"{name} ({width} x {height}, x{ratio})"
+            seen = fitted(session, what, (width, height, ratio))
+            if seen and name == "a phone":
+                session.driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", {
+                    "width": height, "height": width, "deviceScaleFactor": ratio,
+                    "mobile": True})
+                fitted(session, "... turned", (height, width, ratio), centred=True)
+            elif seen:
+                tapped(session, what, *seen)
+        finally:
+            session.end()
+
+
+def fitted(session, what, screen, centred=False):
+    """The window whole on the screen at the largest scale that fits, 1:1 where it fits as it is,
+    its proportions kept. Gives where its client area lies in the screen's own pixels, and how
+    many of them one of the window's takes."""
+    width, height, ratio = screen
+    path = os.path.join(session.out, f"chromium-screen-{width}x{height}.png")
+
+    def found():  # once drawn whole at its new size: a turned screen is fitted again
+        area = client_area(Shot(session.driver.get_screenshot_as_file(path) and path))
+        return area and abs(area[3] / area[2] - CLIENT_PIXELS[1] / CLIENT_PIXELS[0]) < 0.01 and (
+            area, area[2] / CLIENT_PIXELS[0])
+    time.sleep(0.5)
+    seen = wait_for(found, 30, 0.2)
+    if not check(f"{what}: the window shows, its proportions kept", seen):
+        return None
+    (x, y, w, h), k = seen
+    left, top, right, bottom = x - k, y - 31 * k, x + w + k, y + h + k
+    shown = (right - left) / (FRAMED[0] * ratio)
+    fits = width >= FRAMED[0] and height >= FRAMED[1]
+    check(f"{what}: whole, at {shown:.2f} of its size" + (", in the middle" if centred else ""),
+          left >= 0 and top >= 0 and right <= width * ratio + 1 and bottom <= height * ratio + 1
+          and (abs(shown - 1) < 0.01 if fits else
+               right - left >= 0.9 * width * ratio or bottom - top >= 0.9 * height * ratio)
+          and (not centred or abs(left + right - width * ratio) < 4
+               and abs(top + bottom - height * ratio) < 4),
+          ((x, y, w, h), k, (width, height, ratio)))
+    return (x, y), k
+
+
+def tapped(session, what, origin, k):
+    """Taps land where aimed at any scale: on 'Долу-Дясно', whose dot shows, then on 'Покажи',
+    whose reveal uncovers the letter box's right edge first."""
+    path = os.path.join(session.out, f"chromium-screen-tapped.png")
+
+    def region(place):  # a place in the window, in the screen's pixels
+        return tuple(round(origin[i % 2] * (i < 2) + place[i] * k) for i in range(4))
+
+    def tap(place):  # WebDriver's places are the page's CSS pixels: one a pixel of the window
+        x, y, w, h = region(place)
+        actions = ActionBuilder(session.driver, mouse=PointerInput("touch", "touch"))
+        actions.pointer_action.move_to_location(round((x + w / 2) / k),
+                                                round((y + h / 2) / k)).click()
+        actions.perform()
+        time.sleep(0.3)
+    option = option_rect(3)
+    tap(option)
+    dot = Shot(session.driver.get_screenshot_as_file(path) and path).dark(
+        region(option[:2] + (option[3], option[3])))
+    tap(rect(SHOW))
+    time.sleep(0.8)  # 8 ticks: 80 twips, 5 pixels of the window's
+    shot = Shot(session.driver.get_screenshot_as_file(path) and path)
+    x, y, w, h = rect(LETTER_BOX)
+    right, left = (shot.colours(region((x + w - 3, y + 8, 1, h - 16))),
+                   shot.colours(region((x + 6, y + 8, 1, h - 16))))
+    check(f"{what}: taps land: 'Долу-Дясно' selected, 'Покажи' uncovers the right edge first",
+          dot > 0 and COVER not in right and left[COVER] >= 0.9 * sum(left.values()),
+          (dot, right.most_common(2), left.most_common(2)))
+
+
+# What a touch screen's system calls itself decides how Qt brings up its keyboard: an iPad says it
+# is a Mac, a Chromebook Linux, an Android tablet Linux and Android.
+SYSTEMS = {
+    "an iPad": ("MacIntel", "Mozilla/5.0 (Macintosh; Intel Mac OS X 10_15_7) AppleWebKit/605.1.15"
+                " (KHTML, like Gecko) Version/17.0 Safari/605.1.15"),
+    "a Chromebook": ("Linux x86_64", "Mozilla/5.0 (X11; CrOS x86_64 15633.69.0) AppleWebKit/"
+                     "537.36 (KHTML, like Gecko) Chrome/120.0.0.0 Safari/537.36"),
+    "an Android tablet": ("Linux armv8l", "Mozilla/5.0 (Linux; Android 14; SM-X710) AppleWebKit/"
+                          "537.36 (KHTML, like Gecko) Chrome/120.0.0.0 Safari/537.36"),
+}
+
+
+def touch_screens(engine, site, out):
+    """A tablet 1:1, as each system: the keyboard by a tap, the error box by taps; a pinch."""
+    group("a touch screen's own keyboard, the error box by taps, a pinch")
+    if engine != "chromium":
+        print("--   not here: only chromedriver emulates a touch screen", flush=True)
+        return
+    for n, (system, (platform, agent)) in enumerate(SYSTEMS.items()):
+        session = Browser(engine, site, out, (810, 1080, 1))
+        try:
+            session.start()
+            session.driver.execute_cdp_cmd("Emulation.setUserAgentOverride",
+                                           {"userAgent": agent, "platform": platform})
+            game = session.game(system.split()[-1])
+            typed(game, system)
+            if n == 0:
+                pinch(game)
+        finally:
+            session.end()
+
+
+def typed(game, system):
+    """A tap into each tally, then 1e999 typed: the error box at the next guess, as with a real
+    keyboard, shows that it went into the tally. (Read back by Ctrl+A, Ctrl+C it would not be: as
+    a Mac an iPad copies with Cmd.)"""
+    fields = []
+    for tally in TALLY_BOXES:
+        game.tap(rect(tally))
+        fields.append(game.driver.execute_script("return document.activeElement.tagName"))
+        game.type("1e999")
+    check(f"{system}: a tap into a tally brings up the keyboard: a text field of Qt's takes it",
+          fields == ["INPUT"] * 2, fields)
+    game.tap(rect(SHOW))
+    time.sleep(0.3)
+    game.tap(letter_rect(1))
+    check(f"{system}: '1e999' typed so, the error box at the next guess",
+          wait_for(game.error_box, 10))
+    icon = game.box_icon()  # 'Добре' stands below and right of it
+    if icon:
+        game.tap((icon[0] + 215, icon[1] + 63, 0, 0))
+    check(f"{system}: a tap on 'Добре' closes it", wait_for(lambda: not game.error_box(), 3))
+
+
+def pinch(game):
+    driver = game.driver
+    # A pinch (a trackpad's: the game takes a finger's touches on its window) on the grey
+    # above 'Покажи', which stays in view. WebDriver's places are then the zoomed view's.
+    x, y = game.on_page(rect(SHOW))
+    driver.execute_cdp_cmd("Input.synthesizePinchGesture",
+                           {"x": x, "y": game.origin[1] - 40, "scaleFactor": 2})
+    scale, left, top = driver.execute_script(
+        "const v = visualViewport; return [v.scale, v.offsetLeft, v.offsetTop]")
+    actions = ActionBuilder(driver, mouse=PointerInput("touch", "touch"))
+    actions.pointer_action.move_to_location(round(x - left), round(y - top)).click()
+    actions.perform()
+    time.sleep(0.5)
+    driver.execute_cdp_cmd("Emulation.resetPageScaleFactor", {})
+    time.sleep(0.3)
+    box = game.shot("pinched").colours(rect(LETTER_BOX))
+    check(f"a pinch enlarges the page ({scale:.1f}x), and the game plays on: a tap on 'Покажи' "
+          "slides the cover", scale > 1.5 and list(box) != [COVER], (scale, box.most_common(2)))

@@ -117,6 +117,7 @@ def on_browser(engine, site, out):
         session.start()
         game = session.game("game")
         browser.the_page(game)
+        browser.no_browser_menu(game)
         checks.start_up_pixels(game)
         checks.play(game)
         for mode in (1, 2):
@@ -125,8 +126,11 @@ def on_browser(engine, site, out):
         browser.ticks(game)
         checks.error_box(game)  # last: its tallies stay over full
         browser.keyboard_at_once(session.game("keys"))
+        browser.offline(session)
+        browser.in_a_lesson(session)
     finally:
         session.end()
+    browser.screens(engine, site, out)
 
 
 if __name__ == "__main__":
