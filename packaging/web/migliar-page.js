@@ -65,6 +65,16 @@
     document.body.append(element);
   });
 
+  // The program is asked for at once and compiled as it arrives, beside the script's download.
+  const program = fetch(own("migliar.wasm")).then((response) => {
+    if (!response.ok)
+      throw `migliar.wasm: ${response.status}`;
+    // A server that sends it as another type: compiled once all is there.
+    return WebAssembly.compileStreaming(response.clone())
+      .catch(() => response.arrayBuffer().then((bytes) => WebAssembly.compile(bytes)));
+  });
+  program.catch(() => {}); // told where it is used
+
   // Qt 6.4 (Debian 12) builds the game as a module factory that draws on our canvas; its own
   // loader would fetch the script and eval() it, which a strict policy refuses.
   function startQt64() {
@@ -72,15 +82,8 @@
       qtContainerElements: [screen_],
       locateFile: own,
       instantiateWasm(imports, instantiated) {
-        const asked = fetch(own("migliar.wasm")).then((response) => {
-          if (!response.ok)
-            throw `migliar.wasm: ${response.status}`;
-          return response;
-        });
-        WebAssembly.instantiateStreaming(asked, imports)
-          .catch(() => asked.then((response) => response.arrayBuffer())
-            .then((bytes) => WebAssembly.instantiate(bytes, imports)))
-          .then((result) => instantiated(result.instance, result.module), lost);
+        program.then((module) => WebAssembly.instantiate(module, imports)
+          .then((instance) => instantiated(instance, module))).catch(lost);
         return {};
       },
       // Shown just before main() runs, which reads the canvas's size.
@@ -111,7 +114,7 @@
     await script(own("qtloader.js"));
     await qtLoad({
       locateFile: own,
-      qt: { containerElements: [container], entryFunction: window.migliar_entry,
+      qt: { containerElements: [container], entryFunction: window.migliar_entry, module: program,
             onLoaded: shown, onExit: () => ended("Мигляр спря.") },
     });
   }
@@ -137,7 +140,7 @@
     if (event.pointerType === "mouse" && document.activeElement !== screen_)
       screen_.focus();
   });
-  window.addEventListener("load", async () => {
+  (async () => {
     try {
       await script(own("migliar.js"));
       await (typeof createQtAppInstance === "function" ? startQt64() : startLaterQt());
@@ -145,5 +148,5 @@
     } catch (why) {
       lost(why);
     }
-  });
+  })();
 })();

@@ -66,7 +66,7 @@ class Server:
     lesson's, at http://localhost), outside the game's folder and policy."""
 
     def __init__(self, folder):
-        self.folder, self.down, self.others = folder, False, {}
+        self.folder, self.others, self.httpd = folder, {}, None
         server = self
 
         class Handler(http.server.SimpleHTTPRequestHandler):
@@ -75,7 +75,7 @@ class Server:
 
             def handle_one_request(self):
                 if server.down:
-                    self.close_connection = True  # nothing answers
+                    self.close_connection = True  # one kept open from before: dropped
                 else:
                     super().handle_one_request()
 
@@ -96,9 +96,25 @@ class Server:
 
             def log_message(self, *_):
                 pass
-        httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-        threading.Thread(target=httpd.serve_forever, daemon=True).start()
-        self.address = f"http://127.0.0.1:{httpd.server_address[1]}/"
+        self.handler, self.port = Handler, 0
+        self.down = False
+        self.address = f"http://127.0.0.1:{self.port}/"
+
+    @property
+    def down(self):
+        return self.httpd is None
+
+    @down.setter
+    def down(self, gone):
+        """Gone, the server refuses every connection, as a machine switched off does."""
+        if gone and self.httpd:
+            self.httpd.shutdown()
+            self.httpd.server_close()
+            self.httpd = None
+        elif not gone and not self.httpd:
+            self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", self.port), self.handler)
+            self.port = self.httpd.server_address[1]
+            threading.Thread(target=self.httpd.serve_forever, daemon=True).start()
 
 
 def check_or_say(what, value, ok, why):
@@ -369,9 +385,9 @@ class DriverGame(BrowserGame):
     def icon(self):
         """The type of each icon the page names: its own, an iPad's home screen's."""
         return self.driver.execute_script(
-            "return Promise.all(['icon', 'apple-touch-icon'].map(rel => fetch(document"
-            ".querySelector(`link[rel=${rel}]`).href).then(r => r.ok && r.headers.get("
-            "'content-type'))))")
+            "return Promise.all(['icon', 'apple-touch-icon'].map(rel => (link => link && fetch("
+            "link.href).then(r => r.ok && r.headers.get('content-type')))(document.querySelector("
+            "`link[rel=${rel}]`))))")
 
     def installable(self):
         """What Chromium finds in the way of installing the page as an app, and the app's name
@@ -380,15 +396,18 @@ class DriverGame(BrowserGame):
             return None
         errors = self.driver.execute_cdp_cmd("Page.getInstallabilityErrors", {})
         manifest = self.driver.execute_script(
-            "return fetch(document.querySelector('link[rel=manifest]').href).then(r => r.json())")
-        return errors["installabilityErrors"], manifest["name"], manifest["lang"]
+            "const link = document.querySelector('link[rel=manifest]');"
+            "return link ? fetch(link.href).then(r => r.json()) : {}")
+        return errors["installabilityErrors"], manifest.get("name"), manifest.get("lang")
 
     def kept(self):
         """The caches the page's origin keeps."""
         return self.driver.execute_script("return caches.keys()")
 
     def settled(self):
-        time.sleep(1)  # the page asks for the worker's update once the game shows
+        # The page asks for the worker's update once the game shows; after a start offline
+        # Chromium waits a few seconds before it looks.
+        time.sleep(3)
         self.driver.execute_script(
             "return navigator.serviceWorker.getRegistration().then(r => r && r.installing &&"
             " new Promise(done => r.installing.addEventListener('statechange', done)))")
