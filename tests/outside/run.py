@@ -131,6 +131,7 @@ def on_browser(engine, site, out):
     finally:
         session.end()
     browser.screens(engine, site, out)
+    browser.touch_screens(engine, site, out)
 
 
 if __name__ == "__main__":
