@@ -27,15 +27,8 @@ async function checked(name) {
 self.addEventListener("install", (event) => {
   event.waitUntil((async () => {
     const names = Object.keys(FILES);
-    // Kept whole already, by a worker of this origin's in another site's frame: left as it is
-    // (WebKit loses what is put over it).
+    // Another worker of this origin's (one in another site's frame) may keep it already.
     const kept = await caches.has(CACHE);
-    if (kept) {
-      const cache = await caches.open(CACHE);
-      const found = await Promise.all(names.map((name) => cache.match(new URL(name, scope))));
-      if (found.every(Boolean))
-        return self.skipWaiting();
-    }
     try {
       const responses = await Promise.all(names.map(checked));
       const cache = await caches.open(CACHE);

@@ -116,6 +116,14 @@ class Server:
             threading.Thread(target=self.httpd.serve_forever, daemon=True).start()
 
 
+def press_at(driver, x, y, kind="touch", button=1):
+    """A click or a tap at a place of the page's view, in its CSS pixels (WebDriver counts the
+    buttons from 0, X from 1)."""
+    actions = ActionBuilder(driver, mouse=PointerInput(kind, kind))
+    actions.pointer_action.move_to_location(round(x), round(y)).click(button=button - 1)
+    actions.perform()
+
+
 def check_or_say(what, value, ok, why):
     """A check of what a browser tells (value), or a word on why it cannot tell (None)."""
     if value is None:
@@ -346,10 +354,7 @@ class DriverGame(BrowserGame):
         return path, (-x, -y)
 
     def click(self, region, button=1, kind="mouse"):
-        actions = ActionBuilder(self.driver, mouse=PointerInput(kind, kind))
-        # WebDriver counts the buttons from 0, X from 1.
-        actions.pointer_action.move_to_location(*self.on_page(region)).click(button=button - 1)
-        actions.perform()
+        press_at(self.driver, *self.on_page(region), kind, button)
         time.sleep(self.pause)
 
     def tap(self, region):
@@ -729,10 +734,7 @@ def tapped(session, what, origin, k):
 
     def tap(place):  # WebDriver's places are the page's CSS pixels: one a pixel of the window
         x, y, w, h = region(place)
-        actions = ActionBuilder(session.driver, mouse=PointerInput("touch", "touch"))
-        actions.pointer_action.move_to_location(round((x + w / 2) / k),
-                                                round((y + h / 2) / k)).click()
-        actions.perform()
+        press_at(session.driver, (x + w / 2) / k, (y + h / 2) / k)
         time.sleep(0.3)
     option = option_rect(3)
     tap(option)
@@ -810,9 +812,7 @@ def pinch(game):
                            {"x": x, "y": game.origin[1] - 40, "scaleFactor": 2})
     scale, left, top = driver.execute_script(
         "const v = visualViewport; return [v.scale, v.offsetLeft, v.offsetTop]")
-    actions = ActionBuilder(driver, mouse=PointerInput("touch", "touch"))
-    actions.pointer_action.move_to_location(round(x - left), round(y - top)).click()
-    actions.perform()
+    press_at(driver, x - left, y - top)
     time.sleep(0.5)
     driver.execute_cdp_cmd("Emulation.resetPageScaleFactor", {})
     time.sleep(0.3)
