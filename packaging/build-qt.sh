@@ -11,6 +11,11 @@ version=$2
 toolchain=$3
 shift 3
 stamp="$prefix/.migliar-qt-complete"
+# One build of a prefix at a time: a second caller (scripts/test starts these early, in the
+# background) waits for the first and then finds its stamp.
+mkdir -p "$(dirname "$prefix")"
+exec {lock}>"$prefix.lock"
+flock "$lock"
 built="$*"
 for patch in ${QT_PATCHES:-}; do
     built+=" $(basename "$patch")=$(sha256sum <"$patch" | cut -c1-16)"
