@@ -222,9 +222,9 @@ def error_box(game):
                   text and "Грешка при изпълнение 6:" in text and "Препълване" in text,
                   repr(text))
         if "minimizing" in way:
-            game.minimize()
+            taken_in = game.minimize()
             check("minimized, the window is hidden, and the game and its box live on",
-                  wait_for(lambda: TITLE not in dict(game.shown()), 3)
+                  taken_in and wait_for(lambda: TITLE not in dict(game.shown()), 3)
                   and game.process.poll() is None and game.error_box_window() is not None)
             game.restore()
             check("restored, the box comes back in front of the window",

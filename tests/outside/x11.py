@@ -157,11 +157,42 @@ class XWindowGame(Game):
         window.change_property(atom, atom, 32, [state, 0])
 
     def minimize(self):
-        """As a window manager minimizes the window and its box: marked iconic, unmapped."""
+        """As a window manager minimizes the window and its box: marked iconic, unmapped. True
+        once the game has taken it in (a restore sooner than a person's could come before the
+        game has read the window's state, and then undo it unseen)."""
         for window in [self.window] + [self.error_box_window()] * self.iconifies_box:
             self.wm_state(window, 3)
             window.unmap()
         self.display.sync()
+        return self.pinged()
+
+    def pinged(self, timeout=5):
+        """A window manager's ping (_NET_WM_PING) answered: the game has handled every X event
+        that came before it."""
+        from Xlib import X
+        from Xlib.protocol import event
+        root, atom = self.display.screen().root, self.display.intern_atom
+        # The answer goes to the root: Qt's as a structure event, Wine's as a substructure one.
+        root.change_attributes(event_mask=X.StructureNotifyMask | X.SubstructureNotifyMask)
+        stamp = int(time.monotonic() * 1000) & 0xFFFFFFFF
+        data = (32, [atom("_NET_WM_PING"), stamp, self.window_id, 0, 0])
+        self.window.send_event(event.ClientMessage(window=self.window, client_type=atom(
+            "WM_PROTOCOLS"), data=data), event_mask=X.NoEventMask)
+        self.display.sync()
+
+        def answered():
+            self.display.sync()  # a round trip: what the server has for us is read
+            while self.display.pending_events():
+                got = self.display.next_event()
+                if got.type == X.ClientMessage and got.window == root and \
+                        list(got.data[1][:2]) == [atom("_NET_WM_PING"), stamp]:
+                    return True
+            return False
+        try:
+            return wait_for(answered, timeout, 0.01)
+        finally:
+            root.change_attributes(event_mask=X.NoEventMask)
+            self.display.sync()
 
     def restore(self):
         """As a window manager restores the window alone: mapped, marked normal and given the
