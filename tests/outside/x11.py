@@ -138,16 +138,21 @@ class XWindowGame(Game):
         box = self.error_box_window()
         return box if box and viewable(box) else None
 
-    def close(self, window=None):
-        """As a window manager closes a window: WM_DELETE_WINDOW, not a signal; the round trip
-        makes sure the request has reached the server."""
+    def protocol(self, window, name, *data):
+        """A window manager's message to a window (WM_PROTOCOLS); the round trip makes sure it
+        has reached the server."""
         from Xlib import X
         from Xlib.protocol import event
-        window, atom = window or self.window, self.display.intern_atom
-        data = (32, [atom("WM_DELETE_WINDOW"), X.CurrentTime, 0, 0, 0])
+        atom = self.display.intern_atom
+        words = [atom(name), *data, 0, 0, 0][:5]
         window.send_event(event.ClientMessage(window=window, client_type=atom("WM_PROTOCOLS"),
-                                              data=data), event_mask=X.NoEventMask)
+                                              data=(32, words)), event_mask=X.NoEventMask)
         self.display.sync()
+
+    def close(self, window=None):
+        """As a window manager closes a window: WM_DELETE_WINDOW, not a signal."""
+        from Xlib import X
+        self.protocol(window or self.window, "WM_DELETE_WINDOW", X.CurrentTime)
 
     def close_box(self):
         self.close(self.error_box_window())
@@ -170,15 +175,11 @@ class XWindowGame(Game):
         """A window manager's ping (_NET_WM_PING) answered: the game has handled every X event
         that came before it."""
         from Xlib import X
-        from Xlib.protocol import event
         root, atom = self.display.screen().root, self.display.intern_atom
         # The answer goes to the root: Qt's as a structure event, Wine's as a substructure one.
         root.change_attributes(event_mask=X.StructureNotifyMask | X.SubstructureNotifyMask)
         stamp = int(time.monotonic() * 1000) & 0xFFFFFFFF
-        data = (32, [atom("_NET_WM_PING"), stamp, self.window_id, 0, 0])
-        self.window.send_event(event.ClientMessage(window=self.window, client_type=atom(
-            "WM_PROTOCOLS"), data=data), event_mask=X.NoEventMask)
-        self.display.sync()
+        self.protocol(self.window, "_NET_WM_PING", stamp, self.window_id)
 
         def answered():
             self.display.sync()  # a round trip: what the server has for us is read
