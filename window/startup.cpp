@@ -132,6 +132,12 @@ int RunGame(int argc, char* argv[], const char* desktopFileName, const char* ver
 
     auto* form = new Migliar;
     form->Start();
+    // In a browser, what the showing set off (the window's activation among it) is handled
+    // before the first paint, so that the window is painted once, active: the repaint that the
+    // activation asked for came right after the first frame and held its showing back. Elsewhere
+    // exec() handles it, and a quit that came before exec() would be lost.
+    if (QGuiApplication::platformName() == u"wasm")
+        QCoreApplication::processEvents();
     const int status = QApplication::exec();
     delete form; // its window and widgets need the application
     delete app;

@@ -86,12 +86,11 @@
           .then((instance) => instantiated(instance, module))).catch(lost);
         return {};
       },
-      // Shown just before main() runs, which reads the canvas's size.
-      setStatus(text) {
-        if (text.startsWith("Running")) {
-          shown();
-          screen_.focus(); // the keyboard plays at once
-        }
+      // Shown just before main() runs, which reads the canvas's size. (A status callback would
+      // hold main() back by a timer.)
+      onRuntimeInitialized() {
+        shown();
+        screen_.focus(); // the keyboard plays at once
       },
       print: (text) => console.log(text),
       printErr: (text) => console.warn(text),
@@ -144,7 +143,8 @@
     try {
       await script(own("migliar.js"));
       await (typeof createQtAppInstance === "function" ? startQt64() : startLaterQt());
-      keepOffline();
+      // Once the first frame is drawn: the start waits for nothing else.
+      requestAnimationFrame(() => setTimeout(keepOffline));
     } catch (why) {
       lost(why);
     }
