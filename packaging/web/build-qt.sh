@@ -18,8 +18,8 @@ options=(-platform wasm-emscripten -qt-host-path /usr -release -static -nomake e
 # Qt 6.4 offers a touch screen's own keyboard only on the systems it names: a Chromebook's (and
 # any other's) takes the same hidden field as an iPad's. Below a scale of 1 (a small screen
 # zoomed out, a browser's zoom under 100 %) it draws the window wrongly: it draws 1:1, and the
-# browser scales that down. Its WebGL context, made as the first frame is drawn, enabled every
-# extension the browser has, which took a tenth of the page's start.
+# browser scales that down. Its WebGL context, made as the first frame is drawn, was multisampled
+# and enabled every extension the browser has: together a tenth of the page's start.
 [[ $2 != 6.4.* ]] || export QT_PATCHES="$here/qt-6.4-keyboard-on-touch.patch
     $here/qt-6.4-scale-below-one.patch $here/qt-6.4-webgl-context.patch"
 exec "$here/../build-qt.sh" "$1" "$2" \
